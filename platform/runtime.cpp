@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <stdarg.h>
 
+#include <windows.h>
+
 FILE* text_open(const wchar_t* name) {
     return _wfopen(name, L"r,ccs=UTF-8");
 }
@@ -15,11 +17,22 @@ void text_close(FILE* file) {
     fclose(file);
 }
 
+// The runtime's own wide output stops at the first character outside Latin-1, losing the rest
+// of the line and its line break; the line is written as UTF-8 instead. A line of the launcher
+// holds at most three buffers' worth of text, well inside the room here.
 void out_wide(const wchar_t* format, ...) {
+    static wchar_t line[8192];
+    static char bytes[3 * 8192];
     va_list args;
     va_start(args, format);
-    vwprintf(format, args);
+    int units = _vsnwprintf(line, 8191, format, args);
     va_end(args);
+    line[8191] = L'\0';
+    if (units < 0) {
+        units = static_cast<int>(wcslen(line));
+    }
+    int n = WideCharToMultiByte(CP_UTF8, 0, line, units, bytes, sizeof bytes, nullptr, nullptr);
+    fwrite(bytes, 1, static_cast<size_t>(n), stdout);
 }
 
 void out_narrow(const char* format, ...) {

@@ -77,6 +77,9 @@ TEST_F(read_command_line_test, text_beyond_latin_reaches_the_buffer) {
     write_file("command_line.txt", "-Dname=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 -jar q.jar\n");
     captured output;
     EXPECT_EQ(read_text(&output), L"-Dname=\u00e9\u20ac\U0001F600 -jar q.jar\n");
+    EXPECT_EQ(output.out, "Going with command line: -Dname=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 "
+                          "-jar q.jar\n\n")
+        << "the line is reported whole, in UTF-8";
 }
 
 TEST_F(read_command_line_test, missing_file_gives_the_default_with_the_message) {

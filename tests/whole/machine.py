@@ -1,0 +1,114 @@
+"""A Windows machine for whole-program tests: a Wine prefix of the test's own (or, on Windows
+itself, the machine the tests run on), its registry, stand-in runtimes and working folders."""
+import os
+import shutil
+import subprocess
+import sys
+
+WINE = "/usr/lib/wine/wine64"
+PRIMARY = r"SOFTWARE\JavaSoft\Java Runtime Environment"
+SECONDARY = r"SOFTWARE\Wow6432Node\JavaSoft\Java Runtime Environment"
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
+DEADLINE = 60  # seconds any one program may take
+
+
+def wide(text, terminated=True):
+    return (text + ("\0" if terminated else "")).encode("utf-16-le")
+
+
+class Machine:
+    def __init__(self, prefix, standin, regset):
+        self.native = os.name == "nt"
+        if self.native and os.environ.get("QUORVEL_DISPOSABLE_MACHINE") != "1":
+            sys.exit("These tests rewrite HKLM\\SOFTWARE\\JavaSoft. Run them on Windows only on a "
+                     "disposable machine, with QUORVEL_DISPOSABLE_MACHINE=1.")
+        self.prefix = os.path.abspath(prefix)
+        self.standin = standin
+        self.regset_exe = regset
+        self.env = dict(os.environ)
+        if not self.native:
+            self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                            WINEDLLOVERRIDES="winedbg.exe=d;mscoree=;mshtml=")
+        self.drive_c = "C:\\" if self.native else os.path.join(self.prefix, "drive_c")
+        self.server = None
+
+    def start(self):
+        """Creates the prefix if need be and keeps one Wine server for the whole run."""
+        if self.native:
+            return
+        wine_run = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine-run")
+        subprocess.run([wine_run, self.prefix, "cmd", "/c", "exit"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.server = subprocess.Popen(["/usr/lib/wine/wineserver", "-f", "-p"], env=self.env)
+
+    def stop(self):
+        if self.server:
+            subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env)
+            self.server.wait(timeout=DEADLINE)
+
+    def command(self, program, *args):
+        return ([program] if self.native else [WINE, program]) + list(args)
+
+    def run(self, program, args=(), cwd=None, stdin=None, **streams):
+        return subprocess.run(self.command(program, *args), cwd=cwd, env=self.env, input=stdin,
+                              timeout=DEADLINE, **streams)
+
+    def host_path(self, windows_path):
+        """Where a C:\\ path of the machine lies on this host."""
+        assert windows_path[:3].lower() == "c:\\"
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    # The registry.
+    def registry(self, entries):
+        """Clears both views' Java registrations, then writes entries: (view, key) or
+        (view, key, name, type, bytes)."""
+        lines = ["clear"]
+        for entry in entries:
+            fields = [str(entry[0]), entry[1]]
+            if len(entry) > 2:
+                fields += [entry[2], str(entry[3]), entry[4].hex()]
+            lines.append("\t".join(fields))
+        result = self.run(self.regset_exe, stdin=("\n".join(lines) + "\n").encode(),
+                          capture_output=True)
+        assert result.returncode == 0, result.stderr.decode(errors="replace")
+
+    # Stand-in runtimes.
+    def install_standin(self, folder, script):
+        """Puts the stand-in at folder\\javaw.exe (a C:\\ path) with its script; returns the
+        host folder."""
+        host = self.host_path(folder)
+        os.makedirs(host, exist_ok=True)
+        shutil.copyfile(self.standin, os.path.join(host, "javaw.exe"))
+        with open(os.path.join(host, "standin.txt"), "w", encoding="utf-8", newline="\n") as f:
+            f.write("\n".join(script) + "\n")
+        log = os.path.join(host, "starts.log")
+        if os.path.exists(log):
+            os.remove(log)
+        return host
+
+    @staticmethod
+    def starts(host_folder):
+        """The stand-in's records there: (program, working directory, command line) each."""
+        log = os.path.join(host_folder, "starts.log")
+        if not os.path.exists(log):
+            return []
+        with open(log, encoding="utf-8", newline="\n") as f:
+            return [tuple(unescape(field) for field in line.rstrip("\n").split("\t"))
+                    for line in f]
+
+    def windows_path(self, host_path):
+        if self.native:
+            return host_path
+        return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            i += 1
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i], text[i]))
+        else:
+            out.append(text[i])
+        i += 1
+    return "".join(out)
