@@ -36,6 +36,9 @@ class Machine:
         """Creates the prefix if need be and keeps one Wine server for the whole run."""
         if self.native:
             return
+        # A server left from an earlier, interrupted run would hold stale processes.
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env,
+                       stderr=subprocess.DEVNULL)
         wine_run = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine-run")
         subprocess.run([wine_run, self.prefix, "cmd", "/c", "exit"], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

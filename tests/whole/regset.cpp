@@ -39,14 +39,26 @@ REGSAM view_flag(const std::string& view) {
     return view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 }
 
+// Deletes a key and all below it, named in the 64-bit view whatever this program's own view.
+bool delete_tree(const wchar_t* path) {
+    HKEY key = nullptr;
+    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key);
+    if (r == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (r != 0) {
+        return false;
+    }
+    r = RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    return r == 0 && RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, 0) == 0;
+}
+
 int clear() {
     const wchar_t* keys[] = {L"SOFTWARE\\JavaSoft", L"SOFTWARE\\Wow6432Node\\JavaSoft"};
     for (const wchar_t* key : keys) {
-        LONG r = RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-        HKEY check = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &check) == 0) {
-            fprintf(stderr, "regset: cannot clear (%ld)\n", r);
-            RegCloseKey(check);
+        if (!delete_tree(key)) {
+            fprintf(stderr, "regset: cannot clear %ls\n", key);
             return 1;
         }
     }

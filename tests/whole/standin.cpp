@@ -11,7 +11,9 @@
 // In TEXT, \n stands for a line feed and \\ for a backslash.
 //
 // Started as "standin --hold FILE" it opens FILE without sharing, writes "held" and keeps it
-// open until its standard input ends.
+// open until its standard input ends. Started as "standin --bare none|broken PROGRAM" it starts
+// PROGRAM in its own working directory with no standard streams at all, or with standard output
+// and standard error a pipe nobody reads, waits for it and ends with its status.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,8 +34,8 @@ std::wstring own_folder() {
 }
 
 std::string utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
@@ -52,11 +54,20 @@ std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -190,11 +201,41 @@ int hold(const wchar_t* name) {
     return 0;
 }
 
+int run_bare(const wchar_t* mode, const wchar_t* program) {
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    BOOL inherit = FALSE;
+    if (wcscmp(mode, L"broken") == 0) {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        HANDLE reader = nullptr;
+        HANDLE writer = nullptr;
+        CreatePipe(&reader, &writer, &inheritable, 0);
+        CloseHandle(reader);
+        start.hStdOutput = writer;
+        start.hStdError = writer;
+        inherit = TRUE;
+    }
+    std::wstring line = L"\"" + std::wstring(program) + L"\"";
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(program, line.data(), nullptr, nullptr, inherit, DETACHED_PROCESS, nullptr,
+                        nullptr, &start, &child)) {
+        return 94;
+    }
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(child.hProcess, &status);
+    return static_cast<int>(status);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && wcscmp(argv[1], L"--hold") == 0) {
         return hold(argv[2]);
+    }
+    if (argc == 4 && wcscmp(argv[1], L"--bare") == 0) {
+        return run_bare(argv[2], argv[3]);
     }
     std::wstring folder = own_folder();
     size_t n = record_start(folder);

@@ -1,0 +1,389 @@
+"""Whole-program tests: the real launcher under Wine (or on a disposable Windows machine), with a
+scripted stand-in runtime, the real registry in both views, and real files.
+
+Usage: test_whole.py LAUNCHER STANDIN REGSET PREFIX [unittest arguments]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from machine import (Machine, PRIMARY, SECONDARY, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+                     wide)
+
+LAUNCHER, STANDIN, REGSET, PREFIX = sys.argv[1:5]
+ARCH = 64 if os.path.basename(LAUNCHER).startswith("launcher64") else 32
+machine = None
+LAUNCHER_WINDOWS = None  # the launcher's path as Windows programs see it
+
+FALLBACK = r"c:\windows\system32\javaw.exe"
+FALLBACK_LINE = "Unable to find installed JRE, going with fallback.\r\n"
+OPEN_FAILURE = "Unable to open command_line.txt (going with default: -jar Quorvel.jar): "
+DEFAULT_TEXT = "-jar Quorvel.jar --quorvel"
+JRE64, JRE32 = r"C:\quorvel\jre64", r"C:\quorvel\jre32"
+OWN = JRE64 if ARCH == 64 else JRE32  # the runtime each build finds when both are registered
+# 32-bit programs find c:\windows\system32 redirected to SysWOW64.
+FALLBACK_FOLDER = r"C:\windows\system32" if ARCH == 64 else r"C:\windows\syswow64"
+ACCESS_VIOLATION = -1073741819  # 0xC0000005
+
+
+def emulated_i386():
+    """Whether this host runs 32-bit x86 code only through qemu's user-mode emulator, which
+    reports an access violation to Wine as an illegal instruction (0xC000001D)."""
+    entry = "/proc/sys/fs/binfmt_misc/quorvel-i386"
+    return ARCH == 32 and os.path.exists(entry) and open(entry).readline().strip() == "enabled"
+
+
+CRASH_STATUSES = {ACCESS_VIOLATION, -1073741795} if emulated_i386() else {ACCESS_VIOLATION}
+
+
+def registration(view, home, key=None):
+    key = key or (PRIMARY if view == 64 else SECONDARY)
+    return [(64, key, "CurrentVersion", REG_SZ, wide("1.8")),
+            (64, key + r"\1.8", "JavaHome", REG_SZ, wide(home))]
+
+
+def both_registered():
+    return registration(64, JRE64) + registration(32, JRE32)
+
+
+def quoted(path):
+    return '"' + path.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n")
+
+
+def going(text):
+    return "Going with command line: " + crlf(text) + "\r\n"
+
+
+def report(program, text):
+    return '_wspawnl(_P_WAIT, %s, %s, "%s", NULL)\r\n' % (program, quoted(program), crlf(text))
+
+
+def cycle(program, text, fallback=False):
+    return (FALLBACK_LINE if fallback else "") + going(text) + report(program, text)
+
+
+def returned(status):
+    return "Return value: %d\r\n" % status
+
+
+def without_wine_noise(text):
+    """Wine's own notes (for instance on a crashing child) are not the launcher's."""
+    return "".join(line for line in text.splitlines(True) if not line.startswith("wine: "))
+
+
+class Run:
+    def __init__(self, status, out, err, starts, work):
+        self.status, self.out, self.err, self.starts, self.work = status, out, err, starts, work
+
+
+class WholeProgram(unittest.TestCase):
+    maxDiff = None
+
+    def launch(self, registry=(), scripts=None, files=None, folders=(), args=(), streams=None,
+               before_run=None, program=None):
+        """Runs the launcher once in a fresh working folder. scripts maps stand-in folders
+        (C:\\ paths of a bin folder) to scripts; the fallback folders and the registered
+        runtimes' folders get "exit 0" unless given. Returns what happened."""
+        machine.registry(list(registry))
+        all_scripts = {JRE64 + r"\bin": ["exit 0"], JRE32 + r"\bin": ["exit 0"],
+                       r"C:\windows\system32": ["exit 0"], r"C:\windows\syswow64": ["exit 0"]}
+        all_scripts.update(scripts or {})
+        hosts = {folder: machine.install_standin(folder, script)
+                 for folder, script in all_scripts.items()}
+        work = tempfile.mkdtemp(prefix="case-", dir=os.path.dirname(PREFIX))
+        self.addCleanup(shutil.rmtree, work, True)
+        for name, data in (files or {}).items():
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        for name in folders:
+            os.mkdir(os.path.join(work, name))
+        if before_run:
+            before_run(work)
+        if streams is None:
+            streams = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        result = machine.run(program or LAUNCHER, args, cwd=work, **streams)
+        starts = [(folder, cwd, line) for folder, host in hosts.items()
+                  for (program, cwd, line) in machine.starts(host)]
+        decode = lambda b: without_wine_noise((b or b"").decode("utf-8", "replace"))
+        return Run(result.returncode, decode(result.stdout), decode(result.stderr), starts,
+                   machine.windows_path(work))
+
+    def assert_started(self, run, folder, text, count=1):
+        """count starts, all of the stand-in in folder with text, in the working folder."""
+        program = FALLBACK if folder == FALLBACK_FOLDER else folder + r"\javaw.exe"
+        expected = [(folder, run.work, quoted(program) + " " + text)] * count
+        self.assertEqual(run.starts, expected)
+
+
+class Lifecycle(WholeProgram):
+    def test_status_protocol(self):
+        text = "-jar app.jar"
+        program = OWN + r"\bin\javaw.exe"
+        cases = [
+            # name, script, launcher status, what stdout holds after the cycles' own lines
+            ("zero the first time", ["exit 0"], 0),
+            ("restarts on 1, 7 and a crash, then zero", ["exit 1", "exit 7", "crash", "exit 0"],
+             0),
+            ("child returns -1 after a restart", ["exit 3", "exit -1"], 1),
+        ]
+        for name, script, status in cases:
+            with self.subTest(name):
+                run = self.launch(both_registered(), {OWN + r"\bin": script},
+                                  {"command_line.txt": text.encode()})
+                self.assertEqual(run.status, status, run.out + run.err)
+                self.assert_started(run, OWN + r"\bin", text, len(script))
+                lines = run.out.splitlines(True)
+                expected = []
+                for i, command in enumerate(script):
+                    expected += cycle(program, text).splitlines(True)
+                    if i + 1 < len(script):
+                        code = lines[len(expected)] if len(lines) > len(expected) else ""
+                        if command == "crash":
+                            self.assertIn(code, [returned(s) for s in CRASH_STATUSES])
+                            expected.append(code)
+                        else:
+                            expected.append(returned(int(command.split()[1])))
+                if status == 0:
+                    self.assertEqual(run.out, "".join(expected))
+                    self.assertEqual(run.err, "")
+                else:
+                    # Whatever error number is current; "Invalid mode?" only if it is EINVAL.
+                    self.assertTrue(run.err.startswith("Unable to execute quorvel: "), run.err)
+                    tail = "Invalid mode?\r\n" if "Invalid argument" in run.err else ""
+                    self.assertEqual(run.out, "".join(expected) + tail)
+
+    def test_start_failures(self):
+        cases = [
+            # name, home holding something other than a program, error line, stdout tail
+            ("no javaw.exe there", r"C:\quorvel\missing", "No such file or directory", ""),
+            ("javaw.exe not a program", r"C:\quorvel\textfile", "Invalid argument",
+             "Invalid mode?\r\n"),
+        ]
+        host = machine.host_path(r"C:\quorvel\textfile\bin")
+        os.makedirs(host, exist_ok=True)
+        with open(os.path.join(host, "javaw.exe"), "w") as f:
+            f.write("not a program\n")
+        for name, home, error, tail in cases:
+            with self.subTest(name):
+                program = home + r"\bin\javaw.exe"
+                run = self.launch(registration(ARCH, home), files={"command_line.txt": b"-jar a"})
+                self.assertEqual(run.status, 1, run.out + run.err)
+                self.assertEqual(run.starts, [])
+                self.assertEqual(run.out, cycle(program, "-jar a") + tail)
+                self.assertEqual(run.err, "Unable to execute quorvel: %s\r\n" % error)
+
+    def test_registry_and_file_changed_between_starts(self):
+        new_home = r"C:\quorvel\jre-new"
+        view = 64 if ARCH == 64 else 32
+        script = ["command -jar new.jar --again ; javahome %d %s ; exit 1"
+                  % (view, new_home.replace("\\", "\\\\"))]
+        run = self.launch(both_registered(),
+                          {OWN + r"\bin": script, new_home + r"\bin": ["exit 0"]},
+                          {"command_line.txt": b"-jar old.jar\n"})
+        self.assertEqual(run.status, 0, run.out + run.err)
+        self.assertEqual(run.starts, [
+            (OWN + r"\bin", run.work, quoted(OWN + r"\bin\javaw.exe") + " -jar old.jar\n"),
+            (new_home + r"\bin", run.work,
+             quoted(new_home + r"\bin\javaw.exe") + " -jar new.jar --again"),
+        ])
+        self.assertEqual(run.out, cycle(OWN + r"\bin\javaw.exe", "-jar old.jar\n") + returned(1) +
+                         cycle(new_home + r"\bin\javaw.exe", "-jar new.jar --again"))
+
+    def test_arguments_change_nothing(self):
+        runs = [self.launch(both_registered(), {OWN + r"\bin": ["exit 2", "exit 0"]},
+                            {"command_line.txt": b"-jar a.jar"}, args=args)
+                for args in [(), ("--help",), ("-jar", "other.jar", "x y", "*.txt", "/?")]]
+        for run in runs:
+            self.assertEqual((run.status, run.out, run.err), (0, runs[0].out, ""))
+            self.assert_started(run, OWN + r"\bin", "-jar a.jar", 2)
+
+
+class Registry(WholeProgram):
+    def test_views_and_lookup_order(self):
+        p, s = PRIMARY, SECONDARY
+        only32 = registration(32, JRE32)
+        # name, registry, folder started by the 64-bit build, by the 32-bit build
+        cases = [
+            ("nothing registered", [], None, None),
+            ("64-bit runtime only", registration(64, JRE64), JRE64, None),
+            ("32-bit runtime only", only32, JRE32, JRE32),
+            ("both runtimes", both_registered(), JRE64, JRE32),
+            ("primary key without CurrentVersion; secondary never read",
+             [(64, p)] + only32, None, JRE32),
+            ("primary version without JavaHome; secondary never read",
+             [(64, p, "CurrentVersion", REG_SZ, wide("1.8")), (64, p + r"\1.8")] + only32,
+             None, JRE32),
+            ("CurrentVersion names no subkey",
+             [(64, k, "CurrentVersion", REG_SZ, wide("9")) for k in (p, s)] +
+             [(64, k + r"\1.8", "JavaHome", REG_SZ, wide(JRE64)) for k in (p, s)], None, None),
+        ]
+        for name, registry, found64, found32 in cases:
+            with self.subTest(name):
+                found = found64 if ARCH == 64 else found32
+                run = self.launch(registry, files={"command_line.txt": b"-jar a"})
+                self.assertEqual(run.status, 0, run.out + run.err)
+                self.assertEqual(run.err, "")
+                if found:
+                    self.assertEqual(run.out, cycle(found + r"\bin\javaw.exe", "-jar a"))
+                    self.assert_started(run, found + r"\bin", "-jar a")
+                else:
+                    self.assertEqual(run.out, cycle(FALLBACK, "-jar a", fallback=True))
+                    self.assert_started(run, FALLBACK_FOLDER, "-jar a")
+
+    def test_stored_values(self):
+        long_home = lambda n: r"C:\q" + "".join("\\" + "d" * 99 for _ in range(5)) + "\\" + \
+            "e" * (n - 4 - 500 - 1)
+        home511, home512 = long_home(511), long_home(512)
+        assert (len(home511), len(home512)) == (511, 512)
+        # name, JavaHome type, data, folder started (None: start failure), fallback line
+        cases = [
+            ("without terminator", REG_SZ, wide(JRE64, False), JRE64),
+            ("odd byte count", REG_SZ, wide(JRE64, False) + b"x", JRE64),
+            ("REG_BINARY", REG_BINARY, wide(JRE64, False), JRE64),
+            ("REG_DWORD holding two characters", REG_DWORD, wide("C:", False), "C:"),
+            ("ending in a backslash", REG_SZ, wide(JRE64 + "\\"), JRE64 + "\\"),
+            # 525 characters name the program, past what Windows starts (MAX_PATH).
+            ("511 characters", REG_SZ, wide(home511), None),
+            ("512 characters", REG_SZ, wide(home512), "fallback"),
+            ("REG_EXPAND_SZ, used unexpanded", REG_EXPAND_SZ, wide(r"%SystemDrive%\quorvel\jre64"),
+             None),
+        ]
+        for name, kind, data, folder in cases:
+            with self.subTest(name):
+                registry = [(64, k, "CurrentVersion", REG_SZ, wide("1.8")) for k in
+                            (PRIMARY, SECONDARY)] + \
+                    [(64, k + r"\1.8", "JavaHome", kind, data) for k in (PRIMARY, SECONDARY)]
+                scripts = {}
+                if folder not in (None, "fallback"):
+                    scripts[folder.rstrip("\\") + r"\bin"] = ["exit 0"]
+                run = self.launch(registry, scripts, {"command_line.txt": b"-jar a"})
+                if folder == "fallback":
+                    self.assertEqual(run.out, cycle(FALLBACK, "-jar a", fallback=True))
+                    self.assert_started(run, FALLBACK_FOLDER, "-jar a")
+                    continue
+                home = data.decode("utf-16-le", "replace").split("\0")[0]
+                if kind == REG_SZ and len(data) % 2:
+                    home = home[:-1]
+                program = home + r"\bin\javaw.exe"
+                self.assertEqual(run.out.split("\r\n")[1], report(program, "-jar a").rstrip())
+                if folder is None:
+                    self.assertEqual(run.status, 1, run.out + run.err)
+                    self.assertEqual(run.starts, [])
+                    self.assertEqual(run.err,
+                                     "Unable to execute quorvel: No such file or directory\r\n")
+                else:
+                    self.assertEqual(run.status, 0, run.out + run.err)
+                    self.assertEqual(run.starts,
+                                     [(folder.rstrip("\\") + r"\bin", run.work,
+                                       quoted(program) + " -jar a")])
+
+
+class CommandFile(WholeProgram):
+    def test_first_line_as_it_stands(self):
+        line1023 = "a" * 1023
+        # name, file bytes, command text
+        cases = [
+            ("default text and a line break", b"-jar Quorvel.jar --quorvel\n",
+             "-jar Quorvel.jar --quorvel\n"),
+            ("text beyond Latin-1 and the Basic Multilingual Plane",
+             "-Dname=é€😀 -jar q.jar\n".encode(), "-Dname=é€😀 -jar q.jar\n"),
+            ("UTF-8 byte-order mark", b"\xef\xbb\xbf-jar b.jar", "-jar b.jar"),
+            ("UTF-16LE byte-order mark", b"\xff\xfe" + "-jar ü.jar\r\n".encode("utf-16-le"),
+             "-jar ü.jar\n"),
+            ("CRLF", b"-jar a.jar\r\nsecond\r\n", "-jar a.jar\n"),
+            ("several lines", b"-jar one.jar\n-jar two.jar\n", "-jar one.jar\n"),
+            ("1023 characters kept", (line1023 + "\n").encode(), line1023),
+            ("longer line cut", (line1023 + "bcd\n").encode(), line1023),
+            ("quotes and blanks handed on", b'-cp "C:\\My Apps\\x.jar"  Main',
+             '-cp "C:\\My Apps\\x.jar"  Main'),
+            ("empty file", b"", DEFAULT_TEXT),
+        ]
+        for name, data, text in cases:
+            with self.subTest(name):
+                run = self.launch(both_registered(), files={"command_line.txt": data})
+                self.assertEqual((run.status, run.err), (0, ""))
+                self.assertEqual(run.out, cycle(OWN + r"\bin\javaw.exe", text))
+                self.assert_started(run, OWN + r"\bin", text)
+
+    def test_invalid_utf8_is_handed_on_decoded(self):
+        run = self.launch(both_registered(), files={"command_line.txt": b"-Dx=\xc3\x28\xff -jar q"})
+        self.assertEqual((run.status, run.err), (0, ""))
+        self.assertEqual(len(run.starts), 1)
+        line = run.starts[0][2]
+        self.assertTrue(line.startswith(quoted(OWN + r"\bin\javaw.exe") + " -Dx="), line)
+        self.assertTrue(line.endswith(" -jar q"), line)
+
+    def test_unreadable_file_gives_the_default(self):
+        def hold(work):
+            holder = subprocess.Popen(machine.command(STANDIN, "--hold", "command_line.txt"),
+                                      cwd=work, env=machine.env, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE)
+            self.addCleanup(holder.wait, 60)
+            self.addCleanup(holder.stdin.close)
+            self.assertEqual(holder.stdout.readline().strip(), b"held")
+
+        cases = [
+            ("no file", {}, (), None, "No such file or directory"),
+            ("held open without sharing", {}, (), hold, "Permission denied"),
+            ("a folder of that name", {}, ("command_line.txt",), None, "Permission denied"),
+        ]
+        for name, files, folders, before_run, error in cases:
+            with self.subTest(name):
+                run = self.launch(both_registered(), files=files, folders=folders,
+                                  before_run=before_run)
+                self.assertEqual(run.status, 0, run.out + run.err)
+                self.assertEqual(run.err, OPEN_FAILURE + error + "\r\n")
+                self.assertEqual(run.out, report(OWN + r"\bin\javaw.exe", DEFAULT_TEXT))
+                self.assert_started(run, OWN + r"\bin", DEFAULT_TEXT)
+
+    def test_default_text_and_fallback_path_together(self):
+        run = self.launch([], {FALLBACK_FOLDER: ["exit 0"]})
+        self.assertEqual(run.status, 0, run.out + run.err)
+        self.assert_started(run, FALLBACK_FOLDER, DEFAULT_TEXT)
+        self.assertEqual(run.starts[0][2],
+                         '"c:\\\\windows\\\\system32\\\\javaw.exe" -jar Quorvel.jar --quorvel')
+        self.assertEqual(run.out, FALLBACK_LINE + report(FALLBACK, DEFAULT_TEXT))
+
+
+class Streams(WholeProgram):
+    def test_launcher_lines_come_before_the_childs_output(self):
+        run = self.launch(both_registered(), {OWN + r"\bin": ["print child speaks ; exit 5",
+                                                              "exit 0"]},
+                          {"command_line.txt": b"-jar a"},
+                          streams=dict(stdout=subprocess.PIPE, stderr=subprocess.STDOUT))
+        program = OWN + r"\bin\javaw.exe"
+        self.assertEqual(run.out, cycle(program, "-jar a") + "child speaks\r\n" + returned(5) +
+                         cycle(program, "-jar a"))
+
+    def test_without_standard_streams(self):
+        # As when started from Explorer (no streams), or with a reader that went away.
+        for mode in ["none", "broken"]:
+            with self.subTest(mode):
+                run = self.launch(both_registered(), {OWN + r"\bin": ["exit 4", "exit 0"]},
+                                  {"command_line.txt": b"-jar a"},
+                                  program=STANDIN, args=("--bare", mode, LAUNCHER_WINDOWS))
+                self.assertEqual(run.status, 0, mode)
+                self.assert_started(run, OWN + r"\bin", "-jar a", 2)
+
+
+def main():
+    global machine, LAUNCHER_WINDOWS
+    machine = Machine(PREFIX, STANDIN, REGSET)
+    LAUNCHER_WINDOWS = machine.windows_path(LAUNCHER)
+    machine.start()
+    try:
+        program = unittest.main(argv=[sys.argv[0]] + sys.argv[5:], exit=False, verbosity=2)
+    finally:
+        machine.stop()
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
