@@ -6,6 +6,7 @@
 //   crash              write through a null pointer
 //   sleep MS           wait
 //   print TEXT         write TEXT and a line break to standard output
+//   show               write the command line it was started with to standard output
 //   command TEXT       rewrite command_line.txt in the working directory with TEXT
 //   javahome VIEW TEXT set JavaHome of the registered version "1.8" (VIEW 64 or 32) to TEXT
 // In TEXT, \n stands for a line feed and \\ for a backslash.
@@ -175,6 +176,9 @@ void carry_out(const std::string& command) {
         Sleep(static_cast<DWORD>(atoi(rest.c_str())));
     } else if (verb == "print") {
         printf("%s\n", unescaped(rest).c_str());
+        fflush(stdout);
+    } else if (verb == "show") {
+        printf("javaw.exe started with: %s\n", utf8(GetCommandLineW()).c_str());
         fflush(stdout);
     } else if (verb == "command") {
         write_all(L"command_line.txt", unescaped(rest), L"wb");
