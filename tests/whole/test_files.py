@@ -1,11 +1,19 @@
 """File-level checks of a launcher program: machine type, windowed subsystem, the DLLs it
-loads, and its icon group. Usage: test_files.py PROGRAM 64|32"""
+loads, its icon group, version information and manifest.
+Usage: test_files.py PROGRAM 64|32 VERSION"""
 import struct
 import sys
 import unittest
+from xml.etree import ElementTree
 
-PROGRAM, ARCH = sys.argv[1], int(sys.argv[2])
-RT_ICON, RT_GROUP_ICON = 3, 14
+PROGRAM, ARCH, VERSION = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # Windows 10 and 11
+}
 # (size, bits per pixel) of the icon group's images, in order.
 ICON_IMAGES = [(256, 24), (128, 24), (48, 24), (32, 24), (16, 8)]
 
@@ -75,6 +83,23 @@ def image_shape(image):
     return width, height // 2, bits
 
 
+def version_block(data, at=0):
+    """(key, value bytes, children) of a version-information block and those below it."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = data.index(b"\0\0", at + 6)
+    while (end - at - 6) % 2:
+        end = data.index(b"\0\0", end + 1)
+    key = data[at + 6:end].decode("utf-16-le")
+    value_at = (end + 2 + 3) & ~3
+    value_bytes = value_length * (2 if kind == 1 else 1)
+    value = data[value_at:value_at + value_bytes]
+    children, child = [], (value_at + value_bytes + 3) & ~3
+    while child < at + length:
+        children.append(version_block(data, child))
+        child = (child + struct.unpack_from("<H", data, child)[0] + 3) & ~3
+    return key, value, children
+
+
 class ProgramFile(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -112,6 +137,35 @@ class ProgramFile(unittest.TestCase):
                 self.assertEqual(byte_count, len(image))
                 self.assertEqual(image_shape(image), (size, size, bits))
 
+    def test_version_information(self):
+        key, fixed, children = version_block(self.pe.resources()[(RT_VERSION, 1)])
+        self.assertEqual(key, "VS_VERSION_INFO")
+        signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
+        numbers = [int(n) for n in VERSION.split(".")] + [0]
+        expected = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
+        self.assertEqual(signature, 0xFEEF04BD)
+        self.assertEqual(((file_ms, file_ls), (product_ms, product_ls)), (expected, expected))
+        strings = {name: value.decode("utf-16-le").rstrip("\0")
+                   for block_key, _, tables in children if block_key == "StringFileInfo"
+                   for _, _, entries in tables for name, value, _ in entries}
+        name = "launcher%d" % ARCH
+        self.assertEqual(strings, {
+            "FileDescription": "Quorvel launcher (%d-bit)" % ARCH,
+            "FileVersion": VERSION,
+            "InternalName": name,
+            "OriginalFilename": name + ".exe",
+            "ProductName": "Quorvel launcher",
+            "ProductVersion": VERSION,
+        })
+
+    def test_manifest(self):
+        manifest = ElementTree.fromstring(self.pe.resources()[(RT_MANIFEST, 1)])
+        levels = [(e.get("level"), e.get("uiAccess")) for e in manifest.iter()
+                  if e.tag.endswith("}requestedExecutionLevel")]
+        self.assertEqual(levels, [("asInvoker", "false")])
+        supported = {e.get("Id") for e in manifest.iter() if e.tag.endswith("}supportedOS")}
+        self.assertEqual(supported, SUPPORTED_OS)
+
 
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[4:], verbosity=2)
