@@ -46,7 +46,10 @@ void out_line(const char* text) {
     puts(text);
 }
 
+// Standard output is buffered and standard error is not: flushing first keeps the lines in the
+// order they happened where both streams go to one place.
 void out_error(const char* text) {
+    fflush(stdout);
     perror(text);
 }
 

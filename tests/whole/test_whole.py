@@ -362,6 +362,14 @@ class Streams(WholeProgram):
         self.assertEqual(run.out, cycle(program, "-jar a") + "child speaks\r\n" + returned(5) +
                          cycle(program, "-jar a"))
 
+    def test_lines_keep_their_order_on_one_stream(self):
+        # The fallback line (standard output) comes before the missing file's line (standard
+        # error), which comes before the start report (standard output).
+        run = self.launch([], {FALLBACK_FOLDER: ["exit 0"]},
+                          streams=dict(stdout=subprocess.PIPE, stderr=subprocess.STDOUT))
+        self.assertEqual(run.out, FALLBACK_LINE + OPEN_FAILURE + "No such file or directory\r\n" +
+                         report(FALLBACK, DEFAULT_TEXT))
+
     def test_without_standard_streams(self):
         # As when started from Explorer (no streams), or with a reader that went away.
         for mode in ["none", "broken"]:
