@@ -15,15 +15,7 @@ const std::wstring default_text = L"-jar Quorvel.jar --quorvel";
 const std::string open_failure =
     "Unable to open command_line.txt (going with default: -jar Quorvel.jar): ";
 
-class read_command_line_test : public testing::Test {
-  protected:
-    void SetUp() override {
-        enter_sandbox();
-    }
-    void TearDown() override {
-        leave_sandbox();
-    }
-};
+using read_command_line_test = sandbox_test;
 
 // Reads into a buffer full of leftovers; returns what it holds afterwards.
 std::wstring read_text(captured* output) {

@@ -15,15 +15,7 @@ const std::string fallback_line = "Unable to find installed JRE, going with fall
 const std::wstring fallback = L"c:\\windows\\system32\\javaw.exe";
 const std::wstring fallback_quoted = L"\"c:\\\\windows\\\\system32\\\\javaw.exe\"";
 
-class launch_test : public testing::Test {
-  protected:
-    void SetUp() override {
-        enter_sandbox();
-    }
-    void TearDown() override {
-        leave_sandbox();
-    }
-};
+using launch_test = sandbox_test;
 
 struct judge_case {
     int status;

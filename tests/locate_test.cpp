@@ -34,15 +34,7 @@ struct locate_case {
 
 constexpr bool build_is_64_bit = sizeof(void*) == 8;
 
-class find_javaw_test : public testing::Test {
-  protected:
-    void SetUp() override {
-        enter_sandbox();
-    }
-    void TearDown() override {
-        leave_sandbox();
-    }
-};
+using find_javaw_test = sandbox_test;
 
 // Runs find_javaw into a buffer full of leftovers, and checks its result, its one line, and that
 // it left no key open.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 extern const wchar_t primary_key[];
@@ -27,6 +28,17 @@ std::vector<BYTE> wide_bytes(const std::wstring& text, bool terminated = true);
 // directory, for the life of the test; undone in teardown.
 void enter_sandbox();
 void leave_sandbox();
+
+// A test that runs in the sandbox.
+class sandbox_test : public testing::Test {
+  protected:
+    void SetUp() override {
+        enter_sandbox();
+    }
+    void TearDown() override {
+        leave_sandbox();
+    }
+};
 void registry_write(const registry_entry& entry);
 void registry_write_all(const std::vector<registry_entry>& entries);
 // A complete registration below key: CurrentVersion naming a subkey whose JavaHome is home.

@@ -13,14 +13,9 @@
 
 #include <windows.h>
 
-namespace {
+#include "tests/whole/utf8.h"
 
-std::wstring wide(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+namespace {
 
 std::vector<std::string> fields_of(const std::string& line) {
     std::vector<std::string> fields;

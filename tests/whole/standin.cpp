@@ -25,6 +25,8 @@
 
 #include <windows.h>
 
+#include "tests/whole/utf8.h"
+
 namespace {
 
 std::wstring own_folder() {
@@ -32,22 +34,6 @@ std::wstring own_folder() {
     DWORD n = GetModuleFileNameW(nullptr, path, 4096);
     std::wstring folder(path, n);
     return folder.substr(0, folder.rfind(L'\\'));
-}
-
-std::string utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring wide(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
 }
 
 // Backslashes, tabs, carriage returns and line feeds escaped, so a record stays on one line.
