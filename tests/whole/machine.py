@@ -53,6 +53,8 @@ class Machine:
         return ([program] if self.native else [WINE, program]) + list(args)
 
     def run(self, program, args=(), cwd=None, stdin=None, **streams):
+        if stdin is None:
+            streams.setdefault("stdin", subprocess.DEVNULL)
         return subprocess.run(self.command(program, *args), cwd=cwd, env=self.env, input=stdin,
                               timeout=DEADLINE, **streams)
 
