@@ -1,5 +1,6 @@
 // Everything the launcher takes from outside its own logic: the registry and the system runtime
-// library. Tests link a double of process.cpp in place of the real one.
+// library. Tests link a double of process.cpp (memory, children, the process's end) in place of
+// the real one.
 #pragma once
 
 #include <stddef.h>
@@ -27,14 +28,14 @@ void text_close(FILE* file);
 void* memory_take(size_t bytes);
 void memory_release(void* block);
 
-// Formatted wide text to standard output; %ls takes a wide string.
+// Formatted wide text to standard output, written whole as UTF-8; %ls takes a wide string.
 void out_wide(const wchar_t* format, ...);
 // Formatted narrow text to standard output.
 void out_narrow(const char* format, ...);
 // The text and a line break to standard output.
 void out_line(const char* text);
 // The text, ": ", the runtime library's message for the current error number and a line break,
-// to standard error.
+// to standard error, after what standard output holds so far.
 void out_error(const char* text);
 void out_flush();
 int error_number();
