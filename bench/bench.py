@@ -13,16 +13,12 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "whole"))
-from machine import Machine, PRIMARY, SECONDARY, REG_SZ, wide  # noqa: E402
+from machine import Machine, PRIMARY, SECONDARY, REG_SZ, quoted, wide  # noqa: E402
 
 HOME = r"C:\quorvel-bench\jre"
 PROGRAM = HOME + r"\bin\javaw.exe"
 COMMAND_TEXT = "-jar Quorvel.jar --quorvel"
 ATTEMPTS = 3
-
-
-def quoted(path):
-    return '"' + path.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 class Bench:

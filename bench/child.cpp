@@ -35,6 +35,9 @@ void write_number(const wchar_t* name, long n) {
     wchar_t path[4096];
     path_of(name, path);
     FILE* file = _wfopen(path, L"w");
+    if (file == nullptr) {
+        exit(4);
+    }
     fprintf(file, "%ld\n", n);
     fclose(file);
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "launcher/launcher.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -33,8 +34,9 @@ int main() {
         double t2 = now_us();
         read_command_line(command, command_text_chars);
         double t3 = now_us();
-        wprintf(L"_wspawnl(_P_WAIT, %ls, %ls, \"%ls\", NULL)\n", program, quoted, command);
-        fflush(stdout);
+        // The same report and flush as a launch cycle's, through the same platform calls.
+        out_wide(L"_wspawnl(_P_WAIT, %ls, %ls, \"%ls\", NULL)\n", program, quoted, command);
+        out_flush();
         double t4 = now_us();
         spent[0] += t1 - t0;
         spent[1] += t2 - t1;

@@ -21,13 +21,14 @@ void text_close(FILE* file) {
 // of the line and its line break; the line is written as UTF-8 instead. A line of the launcher
 // holds at most three buffers' worth of text, well inside the room here.
 void out_wide(const wchar_t* format, ...) {
-    static wchar_t line[8192];
-    static char bytes[3 * 8192];
+    constexpr size_t room = 8192;
+    static wchar_t line[room];
+    static char bytes[3 * room];
     va_list args;
     va_start(args, format);
-    int units = _vsnwprintf(line, 8191, format, args);
+    int units = _vsnwprintf(line, room - 1, format, args);
     va_end(args);
-    line[8191] = L'\0';
+    line[room - 1] = L'\0';
     if (units < 0) {
         units = static_cast<int>(wcslen(line));
     }

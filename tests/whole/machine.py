@@ -16,6 +16,12 @@ def wide(text, terminated=True):
     return (text + ("\0" if terminated else "")).encode("utf-16-le")
 
 
+def quoted(path):
+    """A program path as the launcher quotes it: in double quotes, every backslash and double
+    quote escaped with a backslash."""
+    return '"' + path.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
 class Machine:
     def __init__(self, prefix, standin, regset):
         self.native = os.name == "nt"

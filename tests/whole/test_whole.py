@@ -11,7 +11,7 @@ import tempfile
 import unittest
 
 from machine import (Machine, PRIMARY, SECONDARY, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
-                     wide)
+                     quoted, wide)
 
 LAUNCHER, STANDIN, REGSET, PREFIX = sys.argv[1:5]
 ARCH = 64 if os.path.basename(LAUNCHER).startswith("launcher64") else 32
@@ -47,10 +47,6 @@ def registration(view, home, key=None):
 
 def both_registered():
     return registration(64, JRE64) + registration(32, JRE32)
-
-
-def quoted(path):
-    return '"' + path.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 def crlf(text):
