@@ -125,31 +125,22 @@ void write_file(const char* name, const std::string& bytes) {
     fclose(file);
 }
 
-// Wine's GetProcessHandleCount answers 0, so the handles are counted in the system's list.
-DWORD handle_count() {
-    struct entry {
-        ULONG owner;
-        BYTE type;
-        BYTE flags;
-        USHORT value;
-        PVOID object;
-        ULONG access;
-    };
-    const ULONG size = 1 << 22;
-    std::vector<BYTE> buffer(size);
-    ULONG returned = 0;
-    const SYSTEM_INFORMATION_CLASS handle_information = static_cast<SYSTEM_INFORMATION_CLASS>(16);
-    if (NtQuerySystemInformation(handle_information, buffer.data(), size, &returned) != 0) {
-        ADD_FAILURE() << "the system's handle list cannot be read";
+// Wine's GetProcessHandleCount answers 0, and its walk of the system's handle list crashes the
+// Wine server when another process has just been created, so the handles are counted on the key.
+ULONG open_handles(const std::wstring& key) {
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(machine, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &probe) !=
+        ERROR_SUCCESS) {
         return 0;
     }
-    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-    const entry* entries = reinterpret_cast<const entry*>(buffer.data() + sizeof(void*));
-    DWORD mine = 0;
-    for (ULONG i = 0; i < count; ++i) {
-        mine += entries[i].owner == GetCurrentProcessId() ? 1 : 0;
+    PUBLIC_OBJECT_BASIC_INFORMATION info = {};
+    NTSTATUS status = NtQueryObject(probe, ObjectBasicInformation, &info, sizeof info, nullptr);
+    RegCloseKey(probe);
+    if (status != 0) {
+        ADD_FAILURE() << "the key's handles cannot be counted";
+        return 0;
     }
-    return mine;
+    return info.HandleCount - 1;
 }
 
 void begin_capture() {

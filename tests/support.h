@@ -49,8 +49,9 @@ std::vector<registry_entry> in_both_views(const std::vector<registry_entry>& ent
 std::vector<registry_entry> registration(const std::wstring& home);
 
 void write_file(const char* name, const std::string& bytes);
-// Handles this process holds open.
-DWORD handle_count();
+// Handles open on the key at this path below the stand-in machine root (64-bit view), not
+// counting the one taken to look; 0 when there is no such key.
+ULONG open_handles(const std::wstring& key);
 
 // Output of the launcher's streams between begin_capture and the end_capture calls.
 void begin_capture();

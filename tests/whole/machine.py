@@ -12,6 +12,18 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 DEADLINE = 60  # seconds any one program may take
 
 
+def fixed_layout():
+    """Whether Wine's processes can run without address-space randomisation, which now and
+    then makes a start fail (scripts/wine-run says how)."""
+    try:
+        return subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+WINE_COMMAND = (["setarch", "-R"] if os.name != "nt" and fixed_layout() else []) + [WINE]
+
+
 def wide(text, terminated=True):
     return (text + ("\0" if terminated else "")).encode("utf-16-le")
 
@@ -42,6 +54,9 @@ class Machine:
         """Creates the prefix if need be and keeps one Wine server for the whole run."""
         if self.native:
             return
+        if WINE_COMMAND[0] != "setarch":
+            print("Address-space randomisation cannot be turned off here: Wine may fail a start "
+                  "now and then.", file=sys.stderr)
         # A server left from an earlier, interrupted run would hold stale processes.
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env,
                        stderr=subprocess.DEVNULL)
@@ -56,7 +71,7 @@ class Machine:
             self.server.wait(timeout=DEADLINE)
 
     def command(self, program, *args):
-        return ([program] if self.native else [WINE, program]) + list(args)
+        return ([program] if self.native else WINE_COMMAND + [program]) + list(args)
 
     def run(self, program, args=(), cwd=None, stdin=None, **streams):
         if stdin is None:
