@@ -57,13 +57,21 @@ class Machine:
         if WINE_COMMAND[0] != "setarch":
             print("Address-space randomisation cannot be turned off here: Wine may fail a start "
                   "now and then.", file=sys.stderr)
+        wineserver = "/usr/lib/wine/wineserver"
+        quiet = dict(env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A server left from an earlier, interrupted run would hold stale processes.
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env,
-                       stderr=subprocess.DEVNULL)
+        subprocess.run([wineserver, "-k"], **quiet)
         wine_run = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine-run")
-        subprocess.run([wine_run, self.prefix, "cmd", "/c", "exit"], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.server = subprocess.Popen(["/usr/lib/wine/wineserver", "-f", "-p"], env=self.env)
+        subprocess.run([wine_run, self.prefix, "cmd", "/c", "exit"], check=True, **quiet)
+        # The server that program started holds the prefix's lock until it ends.
+        subprocess.run([wineserver, "-k"], **quiet)
+        subprocess.run([wineserver, "-w"], **quiet)
+        self.server = subprocess.Popen([wineserver, "-f", "-p"], env=self.env)
+        # The first program starts Wine's own processes, which keep its streams: not a pipe
+        # that a later run reads to its end.
+        self.run("cmd", ["/c", "exit"], check=True, stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL)
+        assert self.server.poll() is None, "the Wine server for the run did not start"
 
     def stop(self):
         if self.server:
