@@ -5,23 +5,13 @@ import shutil
 import subprocess
 import sys
 
-WINE = "/usr/lib/wine/wine64"
+# Every Windows program runs through it, so that all of them start the same way.
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                        "wine-run")
 PRIMARY = r"SOFTWARE\JavaSoft\Java Runtime Environment"
 SECONDARY = r"SOFTWARE\Wow6432Node\JavaSoft\Java Runtime Environment"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 DEADLINE = 60  # seconds any one program may take
-
-
-def fixed_layout():
-    """Whether Wine's processes can run without address-space randomisation, which now and
-    then makes a start fail (scripts/wine-run says how)."""
-    try:
-        return subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL).returncode == 0
-    except OSError:
-        return False
-
-
-WINE_COMMAND = (["setarch", "-R"] if os.name != "nt" and fixed_layout() else []) + [WINE]
 
 
 def wide(text, terminated=True):
@@ -54,15 +44,16 @@ class Machine:
         """Creates the prefix if need be and keeps one Wine server for the whole run."""
         if self.native:
             return
-        if WINE_COMMAND[0] != "setarch":
+        # scripts/wine-run turns address-space randomisation off where it can, since it now and
+        # then makes a start fail.
+        if subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL).returncode:
             print("Address-space randomisation cannot be turned off here: Wine may fail a start "
                   "now and then.", file=sys.stderr)
         wineserver = "/usr/lib/wine/wineserver"
         quiet = dict(env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A server left from an earlier, interrupted run would hold stale processes.
         subprocess.run([wineserver, "-k"], **quiet)
-        wine_run = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine-run")
-        subprocess.run([wine_run, self.prefix, "cmd", "/c", "exit"], check=True, **quiet)
+        subprocess.run(self.command("cmd", "/c", "exit"), check=True, **quiet)
         # The server that program started holds the prefix's lock until it ends.
         subprocess.run([wineserver, "-k"], **quiet)
         subprocess.run([wineserver, "-w"], **quiet)
@@ -79,7 +70,7 @@ class Machine:
             self.server.wait(timeout=DEADLINE)
 
     def command(self, program, *args):
-        return ([program] if self.native else WINE_COMMAND + [program]) + list(args)
+        return ([program] if self.native else [WINE_RUN, self.prefix, program]) + list(args)
 
     def run(self, program, args=(), cwd=None, stdin=None, **streams):
         if stdin is None:
