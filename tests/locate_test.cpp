@@ -107,6 +107,13 @@ TEST_F(find_javaw_test, lookup_order_views_and_every_fallback_step) {
     });
 }
 
+// A registration in both views whose CurrentVersion is "1.8" and whose JavaHome is as given.
+std::vector<registry_entry> home_value(DWORD type, const std::vector<BYTE>& data) {
+    const std::wstring p = primary_key;
+    return in_both_views({{p, L"CurrentVersion", REG_SZ, wide_bytes(L"1.8")},
+                          {p + L"\\1.8", L"JavaHome", type, data}});
+}
+
 TEST_F(find_javaw_test, home_capacity_is_1024_bytes_not_characters) {
     const std::wstring home511 = L"C:\\" + std::wstring(508, L'j');
     const std::wstring home512 = L"C:\\" + std::wstring(509, L'j');
@@ -114,18 +121,13 @@ TEST_F(find_javaw_test, home_capacity_is_1024_bytes_not_characters) {
         {"511 characters and terminator", registration(home511), home511 + suffix,
          home511 + suffix},
         {"512 characters and terminator", registration(home512), fallback, fallback},
+        {"512 characters without terminator: 1024 bytes",
+         home_value(REG_SZ, wide_bytes(home512, false)), home512 + suffix, home512 + suffix},
     });
     registry_write_all(registration(home511));
     wchar_t dst[program_path_chars];
     find_javaw(dst, program_path_chars);
     EXPECT_EQ(wcslen(dst), 525u);
-}
-
-// A registration in both views whose CurrentVersion is "1.8" and whose JavaHome is as given.
-std::vector<registry_entry> home_value(DWORD type, const std::vector<BYTE>& data) {
-    const std::wstring p = primary_key;
-    return in_both_views({{p, L"CurrentVersion", REG_SZ, wide_bytes(L"1.8")},
-                          {p + L"\\1.8", L"JavaHome", type, data}});
 }
 
 TEST_F(find_javaw_test, stored_data_is_taken_as_is_and_terminated) {

@@ -83,9 +83,16 @@ void registry_write(const registry_entry& entry) {
                               KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (!entry.name.empty()) {
-        EXPECT_EQ(RegSetValueExW(key, entry.name.c_str(), 0, entry.type, entry.data.data(),
-                                 static_cast<DWORD>(entry.data.size())),
+        // String data followed by a zero unit would be stored with a terminator added: a
+        // non-zero unit after it keeps the stored bytes exactly those listed.
+        std::vector<BYTE> data = entry.data;
+        data.insert(data.end(), {0xff, 0xff});
+        DWORD bytes = static_cast<DWORD>(entry.data.size());
+        EXPECT_EQ(RegSetValueExW(key, entry.name.c_str(), 0, entry.type, data.data(), bytes),
                   ERROR_SUCCESS);
+        DWORD stored = 0;
+        RegQueryValueExW(key, entry.name.c_str(), nullptr, nullptr, nullptr, &stored);
+        EXPECT_EQ(stored, bytes) << "bytes stored for " << testing::PrintToString(entry.name);
     }
     RegCloseKey(key);
 }

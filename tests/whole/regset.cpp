@@ -68,19 +68,30 @@ int apply(const std::vector<std::string>& f) {
         fprintf(stderr, "regset: cannot create %s (%ld)\n", f[1].c_str(), r);
         return 1;
     }
+    DWORD stored = 0;
+    DWORD bytes = 0;
     if (f.size() >= 5) {
         std::vector<BYTE> data;
         for (size_t i = 0; i + 1 < f[4].size(); i += 2) {
             data.push_back(static_cast<BYTE>(strtoul(f[4].substr(i, 2).c_str(), nullptr, 16)));
         }
+        bytes = static_cast<DWORD>(data.size());
+        // String data followed by a zero unit would be stored with a terminator added.
+        data.insert(data.end(), {0xff, 0xff});
         r = RegSetValueExW(key, wide(f[2]).c_str(), 0, strtoul(f[3].c_str(), nullptr, 10),
-                           data.data(), static_cast<DWORD>(data.size()));
+                           data.data(), bytes);
+        RegQueryValueExW(key, wide(f[2]).c_str(), nullptr, nullptr, nullptr, &stored);
     }
     RegCloseKey(key);
     if (r != 0) {
         fprintf(stderr, "regset: cannot set %s (%ld)\n", f[2].c_str(), r);
+        return 1;
     }
-    return r == 0 ? 0 : 1;
+    if (stored != bytes) {
+        fprintf(stderr, "regset: %s stored as %lu bytes, not %lu\n", f[2].c_str(), stored, bytes);
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
