@@ -1,15 +1,16 @@
-// The yardstick for the launcher's restart cost: the same start-and-wait call in a loop and
-// nothing else, until the child ends with 0 (or cannot be started).
+// The yardstick for the launcher's restart cost: the launcher's own start-and-wait call in a
+// loop and nothing else, until the child ends with 0 (or cannot be started).
 // Usage: bare_loop PROGRAM QUOTED_PROGRAM COMMAND_TEXT
-#include <process.h>
 #include <stdio.h>
+
+#include "platform/platform.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
         return 2;
     }
     for (;;) {
-        int status = static_cast<int>(_wspawnl(_P_WAIT, argv[1], argv[2], argv[3], nullptr));
+        int status = spawn_and_wait(argv[1], argv[2], argv[3]);
         if (status == -1) {
             perror("bare_loop: cannot start the child");
             return 1;

@@ -40,8 +40,9 @@ void out_error(const char* text);
 void out_flush();
 int error_number();
 
-// Starts file with the command line "first second", inheriting environment, working directory
-// and standard streams, and waits for it: the child's exit status, or -1 (error number set) when
-// it could not be started.
+// Starts file (as given, no search) with the command line "first second", inheriting environment
+// and working directory and handed this process's standard handles, whatever its bitness, and
+// waits for it: the child's exit status, or -1 (error number set as the runtime library's own
+// start sets it) when it could not be started.
 int spawn_and_wait(const wchar_t* file, const wchar_t* first, const wchar_t* second);
 [[noreturn]] void end_process(int status);

@@ -1,7 +1,91 @@
 #include "platform/platform.h"
 
-#include <process.h>
+#include <errno.h>
 #include <stdlib.h>
+
+#include <windows.h>
+
+namespace {
+
+// The longest command line Windows takes, and its terminator.
+constexpr size_t command_line_chars = 32768;
+wchar_t command_line[command_line_chars];
+
+struct system_error {
+    DWORD code;
+    int error;
+};
+
+// The error numbers the runtime library's own start gives for the failures a start can meet;
+// anything else is EINVAL, as there. A file that is no program (ERROR_BAD_EXE_FORMAT) is among
+// the EINVAL ones.
+const system_error start_errors[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_INVALID_DRIVE, ENOENT},       {ERROR_BAD_NETPATH, ENOENT},
+    {ERROR_BAD_NET_NAME, ENOENT},        {ERROR_BAD_PATHNAME, ENOENT},
+    {ERROR_INVALID_NAME, ENOENT},        {ERROR_FILENAME_EXCED_RANGE, ENOENT},
+    {ERROR_ACCESS_DENIED, EACCES},       {ERROR_NETWORK_ACCESS_DENIED, EACCES},
+    {ERROR_SHARING_VIOLATION, EACCES},   {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_INVALID_HANDLE, EBADF},       {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_OUTOFMEMORY, ENOMEM},         {ERROR_NOT_ENOUGH_QUOTA, ENOMEM},
+    {ERROR_BAD_FORMAT, ENOEXEC},         {ERROR_BAD_ENVIRONMENT, E2BIG},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+};
+
+int error_from_system(DWORD code) {
+    for (const system_error& e : start_errors) {
+        if (e.code == code) {
+            return e.error;
+        }
+    }
+    return EINVAL;
+}
+
+int start_failed(int error) {
+    errno = error;
+    return -1;
+}
+
+// "first second", as the runtime library joins a start's arguments: nothing added or quoted.
+bool join_command_line(const wchar_t* first, const wchar_t* second) {
+    size_t a = wcslen(first);
+    size_t b = wcslen(second);
+    if (a + 1 + b >= command_line_chars) {
+        return false;
+    }
+    wmemcpy(command_line, first, a);
+    command_line[a] = L' ';
+    wmemcpy(command_line + a + 1, second, b + 1);
+    return true;
+}
+
+HANDLE standard_handle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+// The launcher's own standard handles, named to the child outright: the runtime library's
+// descriptor block holds pointer-sized handles, which a child of the other bitness misreads.
+// With no standard handles at all (started from Explorer) the child starts with the defaults.
+void hand_over_standard_handles(STARTUPINFOW* start) {
+    start->hStdInput = standard_handle(STD_INPUT_HANDLE);
+    start->hStdOutput = standard_handle(STD_OUTPUT_HANDLE);
+    start->hStdError = standard_handle(STD_ERROR_HANDLE);
+    if (start->hStdInput || start->hStdOutput || start->hStdError) {
+        start->dwFlags |= STARTF_USESTDHANDLES;
+    }
+}
+
+int wait_for_status(HANDLE process) {
+    DWORD status = 0;
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process, &status)) {
+        return start_failed(error_from_system(GetLastError()));
+    }
+    return static_cast<int>(status);
+}
+
+} // namespace
 
 void* memory_take(size_t bytes) {
     return malloc(bytes);
@@ -12,7 +96,22 @@ void memory_release(void* block) {
 }
 
 int spawn_and_wait(const wchar_t* file, const wchar_t* first, const wchar_t* second) {
-    return static_cast<int>(_wspawnl(_P_WAIT, file, first, second, nullptr));
+    if (!join_command_line(first, second)) {
+        return start_failed(E2BIG);
+    }
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    hand_over_standard_handles(&start);
+    PROCESS_INFORMATION child = {};
+    // The file as given, no search; handles inherited, environment and folder the launcher's.
+    if (!CreateProcessW(file, command_line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
+                        &child)) {
+        return start_failed(error_from_system(GetLastError()));
+    }
+    CloseHandle(child.hThread);
+    int status = wait_for_status(child.hProcess);
+    CloseHandle(child.hProcess);
+    return status;
 }
 
 void end_process(int status) {

@@ -98,12 +98,12 @@ class Machine:
         assert result.returncode == 0, result.stderr.decode(errors="replace")
 
     # Stand-in runtimes.
-    def install_standin(self, folder, script):
-        """Puts the stand-in at folder\\javaw.exe (a C:\\ path) with its script; returns the
-        host folder."""
+    def install_standin(self, folder, script, program=None):
+        """Puts the stand-in (or program, another build of it) at folder\\javaw.exe (a C:\\
+        path) with its script; returns the host folder."""
         host = self.host_path(folder)
         os.makedirs(host, exist_ok=True)
-        shutil.copyfile(self.standin, os.path.join(host, "javaw.exe"))
+        shutil.copyfile(program or self.standin, os.path.join(host, "javaw.exe"))
         with open(os.path.join(host, "standin.txt"), "w", encoding="utf-8", newline="\n") as f:
             f.write("\n".join(script) + "\n")
         log = os.path.join(host, "starts.log")

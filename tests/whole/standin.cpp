@@ -7,6 +7,9 @@
 //   sleep MS           wait
 //   print TEXT         write TEXT and a line break to standard output
 //   show               write the command line it was started with to standard output
+//   speak TEXT         write "TEXT: stdout, C runtime", "TEXT: stderr, C runtime", "TEXT: stdout,
+//                      handle" and "TEXT: stderr, handle", each on its stream, through the C
+//                      runtime and through the standard handle (as a Java runtime writes)
 //   command TEXT       rewrite command_line.txt in the working directory with TEXT
 //   javahome VIEW TEXT set JavaHome of the registered version "1.8" (VIEW 64 or 32) to TEXT
 // In TEXT, \n stands for a line feed and \\ for a backslash.
@@ -14,7 +17,10 @@
 // Started as "standin --hold FILE" it opens FILE without sharing, writes "held" and keeps it
 // open until its standard input ends. Started as "standin --bare none|broken PROGRAM" it starts
 // PROGRAM in its own working directory with no standard streams at all, or with standard output
-// and standard error a pipe nobody reads, waits for it and ends with its status.
+// and standard error a pipe nobody reads, waits for it and ends with its status. Started as
+// "standin --spawn PROGRAM" it starts PROGRAM through the C runtime's own start-and-wait and, when
+// that fails, reports it as the launcher words a start failure and ends with 1.
+#include <process.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -146,6 +152,20 @@ void set_java_home(const std::string& view, const std::string& home) {
     RegCloseKey(opened);
 }
 
+void write_handle(DWORD which, const std::string& line) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void speak(const std::string& text) {
+    printf("%s: stdout, C runtime\n", text.c_str());
+    fflush(stdout);
+    fprintf(stderr, "%s: stderr, C runtime\n", text.c_str());
+    fflush(stderr);
+    write_handle(STD_OUTPUT_HANDLE, text + ": stdout, handle\r\n");
+    write_handle(STD_ERROR_HANDLE, text + ": stderr, handle\r\n");
+}
+
 void carry_out(const std::string& command) {
     size_t blank = command.find(' ');
     std::string verb = command.substr(0, blank);
@@ -166,6 +186,8 @@ void carry_out(const std::string& command) {
     } else if (verb == "show") {
         printf("javaw.exe started with: %s\n", utf8(GetCommandLineW()).c_str());
         fflush(stdout);
+    } else if (verb == "speak") {
+        speak(unescaped(rest));
     } else if (verb == "command") {
         write_all(L"command_line.txt", unescaped(rest), L"wb");
     } else if (verb == "javahome") {
@@ -218,6 +240,15 @@ int run_bare(const wchar_t* mode, const wchar_t* program) {
     return static_cast<int>(status);
 }
 
+int spawn(const wchar_t* program) {
+    int status = static_cast<int>(_wspawnl(_P_WAIT, program, L"\"x\"", L"-jar a", nullptr));
+    if (status == -1) {
+        perror("Unable to execute quorvel");
+        return 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -226,6 +257,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc == 4 && wcscmp(argv[1], L"--bare") == 0) {
         return run_bare(argv[2], argv[3]);
+    }
+    if (argc == 3 && wcscmp(argv[1], L"--spawn") == 0) {
+        return spawn(argv[2]);
     }
     std::wstring folder = own_folder();
     size_t n = record_start(folder);

@@ -14,6 +14,8 @@ from machine import (Machine, PRIMARY, SECONDARY, REG_SZ, REG_EXPAND_SZ, REG_BIN
                      quoted, wide)
 
 LAUNCHER, STANDIN, REGSET, PREFIX = sys.argv[1:5]
+# The stand-in built for either bitness and subsystem, beside the build's own.
+RUNTIMES = os.path.join(os.path.dirname(STANDIN), "runtimes")
 ARCH = 64 if os.path.basename(LAUNCHER).startswith("launcher64") else 32
 machine = None
 LAUNCHER_WINDOWS = None  # the launcher's path as Windows programs see it
@@ -83,15 +85,16 @@ class WholeProgram(unittest.TestCase):
     maxDiff = None
 
     def launch(self, registry=(), scripts=None, files=None, folders=(), args=(), streams=None,
-               before_run=None, program=None):
+               before_run=None, program=None, runtime=None):
         """Runs the launcher once in a fresh working folder. scripts maps stand-in folders
         (C:\\ paths of a bin folder) to scripts; the fallback folders and the registered
-        runtimes' folders get "exit 0" unless given. Returns what happened."""
+        runtimes' folders get "exit 0" unless given. runtime is the stand-in build they get
+        (the build's own by default). Returns what happened."""
         machine.registry(list(registry))
         all_scripts = {JRE64 + r"\bin": ["exit 0"], JRE32 + r"\bin": ["exit 0"],
                        r"C:\windows\system32": ["exit 0"], r"C:\windows\syswow64": ["exit 0"]}
         all_scripts.update(scripts or {})
-        hosts = {folder: machine.install_standin(folder, script)
+        hosts = {folder: machine.install_standin(folder, script, runtime)
                  for folder, script in all_scripts.items()}
         work = tempfile.mkdtemp(prefix="case-", dir=os.path.dirname(PREFIX))
         self.addCleanup(shutil.rmtree, work, True)
@@ -110,6 +113,15 @@ class WholeProgram(unittest.TestCase):
         decode = lambda b: without_wine_noise((b or b"").decode("utf-8", "replace"))
         return Run(result.returncode, decode(result.stdout), decode(result.stderr), starts,
                    machine.windows_path(work))
+
+    def hold(self, path, cwd=None):
+        """Keeps the file at path open without sharing until the test ends."""
+        holder = subprocess.Popen(machine.command(STANDIN, "--hold", path), cwd=cwd,
+                                  env=machine.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait, 60)
+        self.addCleanup(holder.stdin.close)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
 
     def assert_started(self, run, folder, text, count=1):
         """count starts, all of the stand-in in folder with text, in the working folder."""
@@ -161,11 +173,17 @@ class Lifecycle(WholeProgram):
             ("no javaw.exe there", r"C:\quorvel\missing", "No such file or directory", ""),
             ("javaw.exe not a program", r"C:\quorvel\textfile", "Invalid argument",
              "Invalid mode?\r\n"),
+            ("javaw.exe a folder", r"C:\quorvel\folder", "Bad file descriptor", ""),
+            ("javaw.exe held open without sharing", r"C:\quorvel\held", "Permission denied", ""),
+            ("a name no file can have", r"C:\quorvel\a|b", "No such file or directory", ""),
         ]
         host = machine.host_path(r"C:\quorvel\textfile\bin")
         os.makedirs(host, exist_ok=True)
         with open(os.path.join(host, "javaw.exe"), "w") as f:
             f.write("not a program\n")
+        os.makedirs(machine.host_path(r"C:\quorvel\folder\bin\javaw.exe"), exist_ok=True)
+        os.makedirs(machine.host_path(r"C:\quorvel\held\bin"), exist_ok=True)
+        self.hold(r"C:\quorvel\held\bin\javaw.exe")
         for name, home, error, tail in cases:
             with self.subTest(name):
                 program = home + r"\bin\javaw.exe"
@@ -174,6 +192,9 @@ class Lifecycle(WholeProgram):
                 self.assertEqual(run.starts, [])
                 self.assertEqual(run.out, cycle(program, "-jar a") + tail)
                 self.assertEqual(run.err, "Unable to execute quorvel: %s\r\n" % error)
+                # The runtime library's own start-and-wait meets the same failure alike.
+                own = machine.run(STANDIN, ["--spawn", program], capture_output=True)
+                self.assertEqual((own.returncode, own.stderr.decode()), (1, run.err))
 
     def test_registry_and_file_changed_between_starts(self):
         new_home = r"C:\quorvel\jre-new"
@@ -317,14 +338,7 @@ class CommandFile(WholeProgram):
         self.assertTrue(line.endswith(" -jar q"), line)
 
     def test_unreadable_file_gives_the_default(self):
-        def hold(work):
-            holder = subprocess.Popen(machine.command(STANDIN, "--hold", "command_line.txt"),
-                                      cwd=work, env=machine.env, stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE)
-            self.addCleanup(holder.wait, 60)
-            self.addCleanup(holder.stdin.close)
-            self.assertEqual(holder.stdout.readline().strip(), b"held")
-
+        hold = lambda work: self.hold("command_line.txt", work)
         cases = [
             ("no file", {}, (), None, "No such file or directory"),
             ("held open without sharing", {}, (), hold, "Permission denied"),
@@ -357,6 +371,21 @@ class Streams(WholeProgram):
         program = OWN + r"\bin\javaw.exe"
         self.assertEqual(run.out, cycle(program, "-jar a") + "child speaks\r\n" + returned(5) +
                          cycle(program, "-jar a"))
+
+    def test_runtime_output_reaches_the_matching_stream(self):
+        # What a Java runtime writes, through the C runtime or its standard handles, whatever
+        # its bitness and subsystem.
+        program = OWN + r"\bin\javaw.exe"
+        said = lambda stream: "q: %s, C runtime\r\nq: %s, handle\r\n" % (stream, stream)
+        for bits in (64, 32):
+            for subsystem in ("console", "windows"):
+                with self.subTest(runtime="%d-bit %s" % (bits, subsystem)):
+                    runtime = os.path.join(RUNTIMES, "standin%d-%s.exe" % (bits, subsystem))
+                    run = self.launch(both_registered(), {OWN + r"\bin": ["speak q ; exit 0"]},
+                                      {"command_line.txt": b"-jar a"}, runtime=runtime)
+                    self.assertEqual(run.status, 0, run.out + run.err)
+                    self.assertEqual(run.out, cycle(program, "-jar a") + said("stdout"))
+                    self.assertEqual(run.err, said("stderr"))
 
     def test_lines_keep_their_order_on_one_stream(self):
         # The fallback line (standard output) comes before the missing file's line (standard
