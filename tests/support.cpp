@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/registry_value.h"
+
 const wchar_t primary_key[] = L"SOFTWARE\\JavaSoft\\Java Runtime Environment";
 const wchar_t secondary_key[] = L"SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment";
 
@@ -83,16 +85,11 @@ void registry_write(const registry_entry& entry) {
                               KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (!entry.name.empty()) {
-        // String data followed by a zero unit would be stored with a terminator added: a
-        // non-zero unit after it keeps the stored bytes exactly those listed.
-        std::vector<BYTE> data = entry.data;
-        data.insert(data.end(), {0xff, 0xff});
-        DWORD bytes = static_cast<DWORD>(entry.data.size());
-        EXPECT_EQ(RegSetValueExW(key, entry.name.c_str(), 0, entry.type, data.data(), bytes),
-                  ERROR_SUCCESS);
         DWORD stored = 0;
-        RegQueryValueExW(key, entry.name.c_str(), nullptr, nullptr, nullptr, &stored);
-        EXPECT_EQ(stored, bytes) << "bytes stored for " << testing::PrintToString(entry.name);
+        EXPECT_EQ(set_value_exactly(key, entry.name.c_str(), entry.type, entry.data, &stored),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(stored, entry.data.size())
+            << "bytes stored for " << testing::PrintToString(entry.name);
     }
     RegCloseKey(key);
 }

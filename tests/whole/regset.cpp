@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include "tests/registry_value.h"
 #include "tests/whole/utf8.h"
 
 namespace {
@@ -76,11 +77,8 @@ int apply(const std::vector<std::string>& f) {
             data.push_back(static_cast<BYTE>(strtoul(f[4].substr(i, 2).c_str(), nullptr, 16)));
         }
         bytes = static_cast<DWORD>(data.size());
-        // String data followed by a zero unit would be stored with a terminator added.
-        data.insert(data.end(), {0xff, 0xff});
-        r = RegSetValueExW(key, wide(f[2]).c_str(), 0, strtoul(f[3].c_str(), nullptr, 10),
-                           data.data(), bytes);
-        RegQueryValueExW(key, wide(f[2]).c_str(), nullptr, nullptr, nullptr, &stored);
+        r = set_value_exactly(key, wide(f[2]).c_str(), strtoul(f[3].c_str(), nullptr, 10), data,
+                              &stored);
     }
     RegCloseKey(key);
     if (r != 0) {
