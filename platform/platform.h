@@ -21,8 +21,10 @@ void registry_close(registry_key key);
 // Opens a UTF-8 text file for reading wide characters; null (error number set) on failure.
 FILE* text_open(const wchar_t* name);
 // Reads through the first line feed (kept) or the end of the file, at most size - 1
-// characters, and terminates them; false, with dst untouched, when nothing was read.
-bool text_read_line(FILE* file, wchar_t* dst, int size);
+// characters, and terminates them. text_end, with dst untouched, when the file ended before any
+// character; text_failed (error number set) when the read failed, whatever it left in dst.
+enum text_read { text_line, text_end, text_failed };
+text_read text_read_line(FILE* file, wchar_t* dst, int size);
 void text_close(FILE* file);
 
 void* memory_take(size_t bytes);
@@ -41,7 +43,8 @@ void out_flush();
 int error_number();
 
 // Starts file (as given, no search) with the command line "first second", inheriting environment
-// and working directory and handed this process's standard handles, whatever its bitness, and
+// and working directory and handed this process's standard handles (as the runtime library took
+// them at start-up), whatever its bitness, and
 // waits for it: the child's exit status, or -1 (error number set from the system's error as
 // Microsoft's runtime library sets it) when it could not be started.
 int spawn_and_wait(const wchar_t* file, const wchar_t* first, const wchar_t* second);

@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <errno.h>
+#include <io.h>
+#include <stdint.h>
 #include <stdlib.h>
 
 #include <windows.h>
@@ -101,18 +103,22 @@ bool join_command_line(const wchar_t* first, const wchar_t* second) {
     return true;
 }
 
-HANDLE standard_handle(DWORD which) {
-    HANDLE handle = GetStdHandle(which);
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+// A descriptor's handle as the runtime library took it at start-up, before anything else was
+// opened: it keeps a standard slot only if GetFileType knows it. A windowed program's slots may
+// hold a monitor or a hot key, or a number never inherited that by now names something of ours.
+// A descriptor not open gives a negative value.
+HANDLE standard_handle(int descriptor) {
+    intptr_t handle = _get_osfhandle(descriptor);
+    return handle < 0 ? nullptr : reinterpret_cast<HANDLE>(handle);
 }
 
 // The launcher's own standard handles, named to the child outright: the runtime library's
 // descriptor block holds pointer-sized handles, which a child of the other bitness misreads.
 // With no standard handles at all (started from Explorer) the child starts with the defaults.
 void hand_over_standard_handles(STARTUPINFOW* start) {
-    start->hStdInput = standard_handle(STD_INPUT_HANDLE);
-    start->hStdOutput = standard_handle(STD_OUTPUT_HANDLE);
-    start->hStdError = standard_handle(STD_ERROR_HANDLE);
+    start->hStdInput = standard_handle(0);
+    start->hStdOutput = standard_handle(1);
+    start->hStdError = standard_handle(2);
     if (start->hStdInput || start->hStdOutput || start->hStdError) {
         start->dwFlags |= STARTF_USESTDHANDLES;
     }

@@ -9,8 +9,13 @@ FILE* text_open(const wchar_t* name) {
     return _wfopen(name, L"r,ccs=UTF-8");
 }
 
-bool text_read_line(FILE* file, wchar_t* dst, int size) {
-    return fgetws(dst, size, file) != nullptr;
+text_read text_read_line(FILE* file, wchar_t* dst, int size) {
+    bool got = fgetws(dst, size, file) != nullptr;
+    // A read that failed part of the way left no whole line either.
+    if (ferror(file)) {
+        return text_failed;
+    }
+    return got ? text_line : text_end;
 }
 
 void text_close(FILE* file) {
@@ -49,8 +54,11 @@ void out_line(const char* text) {
 
 // Standard output is buffered and standard error is not: flushing first keeps the lines in the
 // order they happened where both streams go to one place.
+// The error number is kept across the flush, which fails where standard output is absent.
 void out_error(const char* text) {
+    int error = errno;
     fflush(stdout);
+    errno = error;
     perror(text);
 }
 

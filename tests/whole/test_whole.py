@@ -4,6 +4,7 @@ scripted stand-in runtime, the real registry in both views, and real files.
 Usage: test_whole.py LAUNCHER STANDIN REGSET PREFIX [unittest arguments]
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +24,7 @@ LAUNCHER_WINDOWS = None  # the launcher's path as Windows programs see it
 FALLBACK = r"c:\windows\system32\javaw.exe"
 FALLBACK_LINE = "Unable to find installed JRE, going with fallback.\r\n"
 OPEN_FAILURE = "Unable to open command_line.txt (going with default: -jar Quorvel.jar): "
+READ_FAILURE = "Unable to read command_line.txt (going with default: -jar Quorvel.jar): "
 DEFAULT_TEXT = "-jar Quorvel.jar --quorvel"
 JRE64, JRE32 = r"C:\quorvel\jre64", r"C:\quorvel\jre32"
 OWN = JRE64 if ARCH == 64 else JRE32  # the runtime each build finds when both are registered
@@ -349,17 +351,29 @@ class CommandFile(WholeProgram):
 
     def test_unreadable_file_gives_the_default(self):
         hold = lambda work: self.hold("command_line.txt", work)
+        # Opens, but every read fails there (as a file not in UTF-8 does on Windows).
+        unreadable = lambda work: os.symlink("/proc/self/mem",
+                                             os.path.join(work, "command_line.txt"))
         cases = [
-            ("no file", {}, (), None, "No such file or directory"),
-            ("held open without sharing", {}, (), hold, "Permission denied"),
-            ("a folder of that name", {}, ("command_line.txt",), None, "Permission denied"),
+            # name, files, folders, before the run, error line (None: whatever reason the read
+            # failure gives)
+            ("no file", {}, (), None, OPEN_FAILURE + "No such file or directory"),
+            ("held open without sharing", {}, (), hold, OPEN_FAILURE + "Permission denied"),
+            ("a folder of that name", {}, ("command_line.txt",), None,
+             OPEN_FAILURE + "Permission denied"),
+            ("opens but cannot be read", {}, (), unreadable, None),
         ]
         for name, files, folders, before_run, error in cases:
+            if machine.native and before_run is unreadable:
+                continue
             with self.subTest(name):
                 run = self.launch(both_registered(), files=files, folders=folders,
                                   before_run=before_run)
                 self.assertEqual(run.status, 0, run.out + run.err)
-                self.assertEqual(run.err, OPEN_FAILURE + error + "\r\n")
+                if error:
+                    self.assertEqual(run.err, error + "\r\n")
+                else:
+                    self.assertRegex(run.err, "^" + re.escape(READ_FAILURE) + "[^\r\n]+\r\n$")
                 self.assertEqual(run.out, report(OWN + r"\bin\javaw.exe", DEFAULT_TEXT))
                 self.assert_started(run, OWN + r"\bin", DEFAULT_TEXT)
 
@@ -397,13 +411,25 @@ class Streams(WholeProgram):
                     self.assertEqual(run.out, cycle(program, "-jar a") + said("stdout"))
                     self.assertEqual(run.err, said("stderr"))
 
-    def test_lines_keep_their_order_on_one_stream(self):
-        # The fallback line (standard output) comes before the missing file's line (standard
-        # error), which comes before the start report (standard output).
-        run = self.launch([], {FALLBACK_FOLDER: ["exit 0"]},
-                          streams=dict(stdout=subprocess.PIPE, stderr=subprocess.STDOUT))
-        self.assertEqual(run.out, FALLBACK_LINE + OPEN_FAILURE + "No such file or directory\r\n" +
-                         report(FALLBACK, DEFAULT_TEXT))
+    def test_failure_line_after_buffered_output(self):
+        # The fallback line (standard output) is still buffered when the missing file's line
+        # (standard error) is written: it comes first on one stream, and where standard output
+        # is closed its failed flush does not change the reason.
+        closed = dict(stdout=None, stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1))
+        missing = OPEN_FAILURE + "No such file or directory\r\n"
+        cases = [
+            # name, streams, standard output, standard error
+            ("one stream for both", dict(stdout=subprocess.PIPE, stderr=subprocess.STDOUT),
+             FALLBACK_LINE + missing + report(FALLBACK, DEFAULT_TEXT), ""),
+            ("standard output closed", closed, "", missing),
+        ]
+        for name, streams, out, err in cases:
+            if machine.native and streams is closed:
+                continue
+            with self.subTest(name):
+                run = self.launch([], {FALLBACK_FOLDER: ["exit 0"]}, streams=streams)
+                self.assertEqual((run.status, run.out, run.err), (0, out, err))
+                self.assert_started(run, FALLBACK_FOLDER, DEFAULT_TEXT)
 
     def test_without_standard_streams(self):
         # As when started from Explorer (no streams), or with a reader that went away.
