@@ -44,8 +44,8 @@ int error_number();
 
 // Starts file (as given, no search) with the command line "first second", inheriting environment
 // and working directory and handed this process's standard handles (as the runtime library took
-// them at start-up), whatever its bitness, and
-// waits for it: the child's exit status, or -1 (error number set from the system's error as
-// Microsoft's runtime library sets it) when it could not be started.
+// them at start-up), whatever its bitness, and waits for it: the child's exit status, or -1
+// (error number set from the system's error as Microsoft's runtime library sets it) when it
+// could not be started.
 int spawn_and_wait(const wchar_t* file, const wchar_t* first, const wchar_t* second);
 [[noreturn]] void end_process(int status);

@@ -53,8 +53,8 @@ void out_line(const char* text) {
 }
 
 // Standard output is buffered and standard error is not: flushing first keeps the lines in the
-// order they happened where both streams go to one place.
-// The error number is kept across the flush, which fails where standard output is absent.
+// order they happened where both streams go to one place. The error number is kept across the
+// flush, which fails where standard output is closed or broken.
 void out_error(const char* text) {
     int error = errno;
     fflush(stdout);
