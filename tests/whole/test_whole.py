@@ -414,7 +414,8 @@ class Streams(WholeProgram):
     def test_failure_line_after_buffered_output(self):
         # The fallback line (standard output) is still buffered when the missing file's line
         # (standard error) is written: it comes first on one stream, and where standard output
-        # is closed its failed flush does not change the reason.
+        # is closed its failed flush does not change the reason. (Wine's start-up then opens the
+        # working folder, read-only, into the free descriptor 1: writes to it fail.)
         closed = dict(stdout=None, stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1))
         missing = OPEN_FAILURE + "No such file or directory\r\n"
         cases = [
