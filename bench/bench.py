@@ -61,7 +61,7 @@ class Bench:
         # character device such as /dev/null at about 2 ms a call, which would swamp the rest.)
         self.errors = tempfile.TemporaryFile()
         return subprocess.Popen(self.machine.command(program, *args), cwd=self.work,
-                                env=self.machine.env, stdout=self.errors, stderr=self.errors)
+                                stdout=self.errors, stderr=self.errors)
 
     def failed(self, what):
         self.errors.seek(0)

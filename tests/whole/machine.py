@@ -33,10 +33,6 @@ class Machine:
         self.prefix = os.path.abspath(prefix)
         self.standin = standin
         self.regset_exe = regset
-        self.env = dict(os.environ)
-        if not self.native:
-            self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                            WINEDLLOVERRIDES="winedbg.exe=d;mscoree=;mshtml=")
         self.drive_c = "C:\\" if self.native else os.path.join(self.prefix, "drive_c")
         self.server = None
 
@@ -49,15 +45,14 @@ class Machine:
         if subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL).returncode:
             print("Address-space randomisation cannot be turned off here: Wine may fail a start "
                   "now and then.", file=sys.stderr)
-        wineserver = "/usr/lib/wine/wineserver"
-        quiet = dict(env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A server left from an earlier, interrupted run would hold stale processes.
-        subprocess.run([wineserver, "-k"], **quiet)
+        subprocess.run(self.command("wineserver", "-k"), **quiet)
         subprocess.run(self.command("cmd", "/c", "exit"), check=True, **quiet)
         # The server that program started holds the prefix's lock until it ends.
-        subprocess.run([wineserver, "-k"], **quiet)
-        subprocess.run([wineserver, "-w"], **quiet)
-        self.server = subprocess.Popen([wineserver, "-f", "-p"], env=self.env)
+        subprocess.run(self.command("wineserver", "-k"), **quiet)
+        subprocess.run(self.command("wineserver", "-w"), **quiet)
+        self.server = subprocess.Popen(self.command("wineserver", "-f", "-p"))
         # The first program starts Wine's own processes, which keep its streams: not a pipe
         # that a later run reads to its end.
         self.run("cmd", ["/c", "exit"], check=True, stdout=subprocess.DEVNULL,
@@ -66,7 +61,7 @@ class Machine:
 
     def stop(self):
         if self.server:
-            subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env)
+            subprocess.run(self.command("wineserver", "-k"))
             self.server.wait(timeout=DEADLINE)
 
     def command(self, program, *args):
@@ -75,7 +70,7 @@ class Machine:
     def run(self, program, args=(), cwd=None, stdin=None, **streams):
         if stdin is None:
             streams.setdefault("stdin", subprocess.DEVNULL)
-        return subprocess.run(self.command(program, *args), cwd=cwd, env=self.env, input=stdin,
+        return subprocess.run(self.command(program, *args), cwd=cwd, input=stdin,
                               timeout=DEADLINE, **streams)
 
     def host_path(self, windows_path):

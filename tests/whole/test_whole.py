@@ -119,7 +119,7 @@ class WholeProgram(unittest.TestCase):
     def hold(self, path, cwd=None):
         """Keeps the file at path open without sharing until the test ends."""
         holder = subprocess.Popen(machine.command(STANDIN, "--hold", path), cwd=cwd,
-                                  env=machine.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.addCleanup(holder.stdout.close)
         self.addCleanup(holder.wait, 60)
         self.addCleanup(holder.stdin.close)
