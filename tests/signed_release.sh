@@ -3,7 +3,7 @@
 # after, and checks the signed programs: both verify, a flipped byte fails verification, taking
 # the signature off gives the built program back, the file checks still pass and the signed
 # 64-bit program still supervises its child under Wine. Bad certificates and arguments leave
-# no bundle behind.
+# no bundle behind, not even one from an earlier run.
 # Usage: signed_release.sh SOURCE_DIR STANDIN REGSET WINE_PREFIX VERSION
 set -euo pipefail
 source_dir=$1 standin=$2 regset=$3 prefix=$4 version=$5
@@ -46,15 +46,20 @@ check() {
 # name, arguments, what the message must say
 bad_cases=(
   "no such PFX|--sign missing.pfx --password-file password|no certificate file to read"
+  "no such password file|--sign signer.pfx --password-file missing|no password file to read"
   "wrong password|--sign signer.pfx --password-file wrong-password|wrong password"
   "not a code-signing certificate|--sign server.pfx --password-file password|not for code signing"
   "time stamp not a URL|--sign signer.pfx --password-file password --timestamp tsa.example|URL"
 )
+# Each refusal meets a bundle of the same version from an earlier run, which must not survive it.
 for row in "${bad_cases[@]}"; do
   IFS='|' read -r name args message <<<"$row"
+  mkdir -p out
+  echo "an earlier run's bundle" >"out/quorvel-launcher-$version.zip"
   # shellcheck disable=SC2086
   check "$name: refused with its message, no bundle" \
-    '! release $args 2>err; cat err; grep -q "$message" err && [ -z "$(ls out 2>/dev/null)" ]'
+    'release $args 2>err; status=$?; cat err; [ "$status" -eq 1 ] && grep -q "$message" err &&
+     [ -z "$(ls out)" ]'
 done
 
 check "signed release" 'release --sign signer.pfx --password-file password'
