@@ -99,8 +99,12 @@ TEST_F(find_javaw_test, lookup_order_views_and_every_fallback_step) {
          in_both_views({{p, L"CurrentVersion", REG_SZ, wide_bytes(L"11")},
                         {p + L"\\1.8", L"JavaHome", REG_SZ, wide_bytes(L"C:\\jre")}}),
          fallback, fallback},
+        // A real version name and its terminator, padded to 5010 bytes: only the 4096-byte
+        // limit on the read makes this fall back.
         {"CurrentVersion longer than 4096 bytes",
-         in_both_views({{p, L"CurrentVersion", REG_SZ, wide_bytes(std::wstring(2048, L'v'))}}),
+         in_both_views({{p, L"CurrentVersion", REG_SZ,
+                         wide_bytes(std::wstring(L"1.8\0", 4) + std::wstring(2500, L'v'))},
+                        {p + L"\\1.8", L"JavaHome", REG_SZ, wide_bytes(L"C:\\jre")}}),
          fallback, fallback},
         {"registration key without CurrentVersion", in_both_views({{p, L"", REG_SZ, {}}}), fallback,
          fallback},
