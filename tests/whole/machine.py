@@ -37,7 +37,8 @@ class Machine:
         self.server = None
 
     def start(self):
-        """Creates the prefix if need be and keeps one Wine server for the whole run."""
+        """Creates the prefix if need be and keeps one Wine server for the whole run, which holds
+        the prefix before any program of the run touches it: every program talks to it."""
         if self.native:
             return
         # scripts/wine-run turns address-space randomisation off where it can, since it now and
@@ -48,21 +49,63 @@ class Machine:
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A server left from an earlier, interrupted run would hold stale processes.
         subprocess.run(self.command("wineserver", "-k"), **quiet)
+        # The first program creates the prefix and starts a server of its own, which is ended and
+        # waited out: once it is gone, no process of the prefix is left to start another.
         subprocess.run(self.command("cmd", "/c", "exit"), check=True, **quiet)
-        # The server that program started holds the prefix's lock until it ends.
         subprocess.run(self.command("wineserver", "-k"), **quiet)
         subprocess.run(self.command("wineserver", "-w"), **quiet)
-        self.server = subprocess.Popen(self.command("wineserver", "-f", "-p"))
+        # The run's server, before any program: a program that finds no server starts one of its
+        # own, and a server that finds the prefix's lock taken ends with status 2. Started in the
+        # background, the server returns once it holds the lock and takes requests.
+        status = subprocess.run(self.command("wineserver", "-p")).returncode
+        assert status == 0, self.not_ours("could not start (status %d)" % status)
+        self.server = next((pid for pid, locked in self.prefix_servers() if locked), None)
+        assert self.server, self.not_ours("is gone")
         # The first program starts Wine's own processes, which keep its streams: not a pipe
         # that a later run reads to its end.
-        self.run("cmd", ["/c", "exit"], check=True, stdout=subprocess.DEVNULL,
-                 stderr=subprocess.DEVNULL)
-        assert self.server.poll() is None, "the Wine server for the run did not start"
+        self.run("cmd", ["/c", "exit"], check=True, **quiet)
+        assert (self.server, True) in self.prefix_servers(), self.not_ours("lost the prefix")
+
+    def prefix_servers(self):
+        """The Wine servers of the prefix, whoever started them, each (pid, holds the prefix's
+        lock). A server keeps open the lock file of a folder named after the prefix's device
+        and inode."""
+        prefix = os.stat(self.prefix)
+        lock_file = "/server-%x-%x/lock" % (prefix.st_dev, prefix.st_ino)
+        with open("/proc/locks") as f:
+            locks = {tuple(fields[4:6]) for fields in (line.split() for line in f)
+                     if fields[1] == "POSIX"}
+        servers = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            fds = "/proc/%s/fd/" % pid
+            try:
+                lock = next((os.stat(fds + fd) for fd in os.listdir(fds)
+                             if os.readlink(fds + fd).endswith(lock_file)), None)
+            except OSError:
+                continue  # gone, or not ours to look into
+            if lock:
+                device = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev),
+                                           lock.st_ino)
+                servers.append((int(pid), (pid, device) in locks))
+        return servers
+
+    def not_ours(self, what):
+        """What befell the run's server, naming every server that the prefix has instead."""
+        why = "the Wine server for the run %s" % what
+        for pid, locked in self.prefix_servers():
+            if pid != self.server:
+                try:
+                    with open("/proc/%d/cmdline" % pid) as f:
+                        command = f.read().replace("\0", " ").strip()
+                except OSError:
+                    command = "?"
+                why += "; %s pid %d: %s" % ("the prefix is held by" if locked else
+                                          "another server,", pid, command)
+        return why
 
     def stop(self):
         if self.server:
             subprocess.run(self.command("wineserver", "-k"))
-            self.server.wait(timeout=DEADLINE)
 
     def command(self, program, *args):
         return ([program] if self.native else [WINE_RUN, self.prefix, program]) + list(args)

@@ -34,10 +34,24 @@ ACCESS_VIOLATION = -1073741819  # 0xC0000005
 
 
 def emulated_i386():
-    """Whether this host runs 32-bit x86 code only through qemu's user-mode emulator, which
-    reports an access violation to Wine as an illegal instruction (0xC000001D)."""
-    entry = "/proc/sys/fs/binfmt_misc/quorvel-i386"
-    return ARCH == 32 and os.path.exists(entry) and open(entry).readline().strip() == "enabled"
+    """Whether this host runs 32-bit x86 code only through an emulator (qemu's user mode, which
+    reports an access violation to Wine as an illegal instruction, 0xC000001D). Asked of a 32-bit
+    program itself, the system's 32-bit dynamic loader: under an emulator it is told the
+    emulator's machine, not the kernel's. That holds in a chroot too, where the emulator's
+    registration is out of sight."""
+    if ARCH != 32 or os.name == "nt":
+        return False
+    command = ["/lib/ld-linux.so.2", "--list-diagnostics"]
+    try:
+        probe = subprocess.run(command, capture_output=True, text=True, errors="replace")
+        said = "ended with %d and said %r" % (probe.returncode, (probe.stdout + probe.stderr)[-300:])
+    except OSError as error:
+        probe, said = None, "could not start: %s" % error
+    found = probe and re.search(r'^uname\.machine="([^"]*)"$', probe.stdout, re.M)
+    if not found or probe.returncode:
+        sys.exit("Cannot tell whether 32-bit programs run under an emulator here: %s %s"
+                 % (" ".join(command), said))
+    return found.group(1) != os.uname().machine
 
 
 CRASH_STATUSES = {ACCESS_VIOLATION, -1073741795} if emulated_i386() else {ACCESS_VIOLATION}
