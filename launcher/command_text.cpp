@@ -17,6 +17,20 @@ void fall_back(const char* failure, wchar_t* dst, int size) {
     use_default(dst, size);
 }
 
+// The line break that ends the first line belongs to the file, not to the command: Java splits
+// its command line on blanks and tabs only, so a line feed handed on would end up inside the
+// last argument (an archive name no file has). A carriage return before it goes too: text mode
+// already reads CR LF as a line feed, so this is what an editor's CR CR LF leaves.
+void drop_line_break(wchar_t* text) {
+    size_t n = wcslen(text);
+    if (n > 0 && text[n - 1] == L'\n') {
+        text[--n] = L'\0';
+        if (n > 0 && text[n - 1] == L'\r') {
+            text[n - 1] = L'\0';
+        }
+    }
+}
+
 } // namespace
 
 void read_command_line(wchar_t* dst, int size) {
@@ -35,8 +49,12 @@ void read_command_line(wchar_t* dst, int size) {
         text_close(file);
         return;
     }
-    // A file that yields no line would otherwise hand the child whatever the buffer held.
-    if (got == text_end) {
+    if (got == text_line) {
+        drop_line_break(dst);
+    }
+    // A file that yields no line would otherwise hand the child whatever the buffer held, and an
+    // empty first line would start Java with no arguments, which only shows its usage.
+    if (got == text_end || dst[0] == L'\0') {
         use_default(dst, size);
     }
     out_wide(L"Going with command line: %ls\n", dst);

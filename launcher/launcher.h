@@ -18,7 +18,8 @@ void find_javaw(wchar_t* dst, unsigned size);
 // before every backslash and double quote. Cut short, but terminated, where out is too small.
 void quote_path(const wchar_t* path, wchar_t* out, size_t out_size);
 
-// Fills dst (size wide characters) with the first line of command_line.txt or the default.
+// Fills dst (size wide characters) with the first line of command_line.txt, without the line
+// break that ends it, or the default where the file cannot be read or that line is empty.
 void read_command_line(wchar_t* dst, int size);
 
 // What the launcher does once a child has ended with a given status.

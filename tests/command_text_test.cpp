@@ -37,22 +37,24 @@ struct file_case {
 TEST_F(read_command_line_test, first_line_of_the_file_as_it_stands) {
     const std::string line1023(1023, 'a');
     const file_case cases[] = {
-        {"default text and a line break", "-jar Quorvel.jar --quorvel\n",
-         L"-jar Quorvel.jar --quorvel\n", "-jar Quorvel.jar --quorvel\n\n"},
+        {"line break not kept", "-jar Quorvel.jar --quorvel\n", L"-jar Quorvel.jar --quorvel",
+         "-jar Quorvel.jar --quorvel\n"},
         {"no line break", "-Xmx1g -jar app.jar", L"-Xmx1g -jar app.jar", "-Xmx1g -jar app.jar\n"},
-        {"several lines", "-jar one.jar\n-jar two.jar\n", L"-jar one.jar\n", "-jar one.jar\n\n"},
-        {"CRLF read as one line feed", "-jar a.jar\r\nnext\r\n", L"-jar a.jar\n", "-jar a.jar\n\n"},
+        {"several lines", "-jar one.jar\n-jar two.jar\n", L"-jar one.jar", "-jar one.jar\n"},
+        {"CRLF not kept", "-jar a.jar\r\nnext\r\n", L"-jar a.jar", "-jar a.jar\n"},
         {"quotes and blanks kept", "-cp \"C:\\My Apps\\x.jar\"  Main\n",
-         L"-cp \"C:\\My Apps\\x.jar\"  Main\n", "-cp \"C:\\My Apps\\x.jar\"  Main\n\n"},
+         L"-cp \"C:\\My Apps\\x.jar\"  Main", "-cp \"C:\\My Apps\\x.jar\"  Main\n"},
         {"UTF-8 byte-order mark skipped", "\xEF\xBB\xBF-jar b.jar", L"-jar b.jar", "-jar b.jar\n"},
         {"UTF-16LE byte-order mark", std::string("\xFF\xFE-\0j\0a\0r\0", 10), L"-jar", "-jar\n"},
-        {"1023 characters kept whole", line1023 + "\n", std::wstring(1023, L'a'), line1023 + "\n"},
+        {"1023 characters cut before the line feed", line1023 + "\n", std::wstring(1023, L'a'),
+         line1023 + "\n"},
         {"longer line cut after 1023 characters", line1023 + "bcd\nnext\n",
          std::wstring(1023, L'a'), line1023 + "\n"},
         {"empty file gives the default", "", default_text, "-jar Quorvel.jar --quorvel\n"},
         {"byte-order mark alone gives the default", "\xEF\xBB\xBF", default_text,
          "-jar Quorvel.jar --quorvel\n"},
-        {"empty first line", "\n-jar late.jar\n", L"\n", "\n\n"},
+        {"empty first line gives the default", "\n-jar late.jar\n", default_text,
+         "-jar Quorvel.jar --quorvel\n"},
     };
     for (const file_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,9 +70,9 @@ TEST_F(read_command_line_test, text_beyond_latin_reaches_the_buffer) {
     // "é", "€" and U+1F600, which needs a surrogate pair.
     write_file("command_line.txt", "-Dname=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 -jar q.jar\n");
     captured output;
-    EXPECT_EQ(read_text(&output), L"-Dname=\u00e9\u20ac\U0001F600 -jar q.jar\n");
+    EXPECT_EQ(read_text(&output), L"-Dname=\u00e9\u20ac\U0001F600 -jar q.jar");
     EXPECT_EQ(output.out, "Going with command line: -Dname=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 "
-                          "-jar q.jar\n\n")
+                          "-jar q.jar\n")
         << "the line is reported whole, in UTF-8";
 }
 

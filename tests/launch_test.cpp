@@ -102,11 +102,11 @@ TEST_F(launch_test, child_gets_the_program_quoted_path_and_command_text) {
     const recorded_start& start = recorded_starts()[0];
     EXPECT_EQ(start.file, L"C:\\Program Files\\Java\\jre\\bin\\javaw.exe");
     EXPECT_EQ(start.first, L"\"C:\\\\Program Files\\\\Java\\\\jre\\\\bin\\\\javaw.exe\"");
-    EXPECT_EQ(start.second, L"-Xmx2g -jar \"My App.jar\" --quorvel\n");
-    EXPECT_EQ(output.out, "Going with command line: -Xmx2g -jar \"My App.jar\" --quorvel\n\n"
+    EXPECT_EQ(start.second, L"-Xmx2g -jar \"My App.jar\" --quorvel");
+    EXPECT_EQ(output.out, "Going with command line: -Xmx2g -jar \"My App.jar\" --quorvel\n"
                           "_wspawnl(_P_WAIT, C:\\Program Files\\Java\\jre\\bin\\javaw.exe, "
                           "\"C:\\\\Program Files\\\\Java\\\\jre\\\\bin\\\\javaw.exe\", "
-                          "\"-Xmx2g -jar \"My App.jar\" --quorvel\n\", NULL)\n");
+                          "\"-Xmx2g -jar \"My App.jar\" --quorvel\", NULL)\n");
 }
 
 TEST_F(launch_test, default_command_and_fallback_path) {
@@ -140,9 +140,9 @@ TEST_F(launch_test, registry_and_file_are_read_again_before_every_start) {
     const std::vector<recorded_start>& starts = recorded_starts();
     ASSERT_EQ(starts.size(), 3u);
     EXPECT_EQ(starts[0].file, fallback);
-    EXPECT_EQ(starts[0].second, L"-jar old.jar\n");
+    EXPECT_EQ(starts[0].second, L"-jar old.jar");
     EXPECT_EQ(starts[1].file, L"C:\\jre-new\\bin\\javaw.exe");
-    EXPECT_EQ(starts[1].second, L"-jar new.jar\n");
+    EXPECT_EQ(starts[1].second, L"-jar new.jar");
     EXPECT_EQ(starts[2].second, L"-jar Quorvel.jar --quorvel");
 }
 

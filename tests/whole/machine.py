@@ -151,13 +151,15 @@ class Machine:
 
     @staticmethod
     def starts(host_folder):
-        """The stand-in's records there: (program, working directory, command line) each."""
+        """The stand-in's records there: (program, working directory, command line, arguments)
+        each, the arguments a tuple of those after the program's name."""
         log = os.path.join(host_folder, "starts.log")
         if not os.path.exists(log):
             return []
         with open(log, encoding="utf-8", newline="\n") as f:
-            return [tuple(unescape(field) for field in line.rstrip("\n").split("\t"))
-                    for line in f]
+            records = [[unescape(field) for field in line.rstrip("\n").split("\t")]
+                       for line in f]
+        return [(program, cwd, line, tuple(args)) for program, cwd, line, *args in records]
 
     def windows_path(self, host_path):
         if self.native:

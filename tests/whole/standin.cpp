@@ -1,5 +1,7 @@
 // A stand-in for javaw.exe. Every start appends one record to starts.log beside the program: its
-// own path, its working directory and its whole command line. It then carries out the line of
+// own path, its working directory, its whole command line and then each argument after the
+// program's name as its C runtime splits them (as Java's launcher splits its own, on blanks and
+// tabs only). It then carries out the line of
 // standin.txt (beside the program) for this start, or the last line when there are fewer:
 // commands separated by " ; ", each one of
 //   exit N             end with status N (a signed decimal)
@@ -123,7 +125,7 @@ std::vector<std::string> lines_of(const std::string& data) {
 }
 
 // Appends this start's record; returns how many starts came before it.
-size_t record_start(const std::wstring& folder) {
+size_t record_start(const std::wstring& folder, int argc, wchar_t** argv) {
     std::wstring log = folder + L"\\starts.log";
     size_t before = lines_of(read_all(log)).size();
     wchar_t path[4096];
@@ -132,7 +134,12 @@ size_t record_start(const std::wstring& folder) {
     DWORD m = GetCurrentDirectoryW(4096, cwd);
     std::string record = escaped(utf8(std::wstring(path, n))) + "\t" +
                          escaped(utf8(std::wstring(cwd, m))) + "\t" +
-                         escaped(utf8(GetCommandLineW())) + "\n";
+                         escaped(utf8(GetCommandLineW()));
+    for (int i = 1; i < argc; ++i) {
+        record += '\t';
+        record += escaped(utf8(argv[i]));
+    }
+    record += "\n";
     write_all(log, record, L"ab");
     return before;
 }
@@ -262,7 +269,7 @@ int wmain(int argc, wchar_t** argv) {
         return spawn(argv[2]);
     }
     std::wstring folder = own_folder();
-    size_t n = record_start(folder);
+    size_t n = record_start(folder, argc, argv);
     std::vector<std::string> script = lines_of(read_all(folder + L"\\standin.txt"));
     if (script.empty()) {
         return 0;

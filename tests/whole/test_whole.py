@@ -67,16 +67,12 @@ def both_registered():
     return registration(64, JRE64) + registration(32, JRE32)
 
 
-def crlf(text):
-    return text.replace("\n", "\r\n")
-
-
 def going(text):
-    return "Going with command line: " + crlf(text) + "\r\n"
+    return "Going with command line: " + text + "\r\n"
 
 
 def report(program, text):
-    return '_wspawnl(_P_WAIT, %s, %s, "%s", NULL)\r\n' % (program, quoted(program), crlf(text))
+    return '_wspawnl(_P_WAIT, %s, %s, "%s", NULL)\r\n' % (program, quoted(program), text)
 
 
 def cycle(program, text, fallback=False):
@@ -93,8 +89,9 @@ def without_wine_noise(text):
 
 
 class Run:
-    def __init__(self, status, out, err, starts, work):
+    def __init__(self, status, out, err, starts, arguments, work):
         self.status, self.out, self.err, self.starts, self.work = status, out, err, starts, work
+        self.arguments = arguments  # each start's, as the child's C runtime split them
 
 
 class WholeProgram(unittest.TestCase):
@@ -124,12 +121,13 @@ class WholeProgram(unittest.TestCase):
         if streams is None:
             streams = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         result = machine.run(program or LAUNCHER, args, cwd=work, **streams)
-        starts = [(folder, cwd, line) for folder, host in hosts.items()
-                  for (program, cwd, line) in machine.starts(host)]
+        records = [(folder, record) for folder, host in hosts.items()
+                   for record in machine.starts(host)]
         # A stream not captured is None, so that no test reads it as empty.
         decode = lambda b: None if b is None else without_wine_noise(b.decode("utf-8", "replace"))
-        return Run(result.returncode, decode(result.stdout), decode(result.stderr), starts,
-                   machine.windows_path(work))
+        return Run(result.returncode, decode(result.stdout), decode(result.stderr),
+                   [(folder, cwd, line) for folder, (_, cwd, line, _) in records],
+                   [args for _, (_, _, _, args) in records], machine.windows_path(work))
 
     def hold(self, path, cwd=None):
         """Keeps the file at path open without sharing until the test ends."""
@@ -233,11 +231,11 @@ class Lifecycle(WholeProgram):
                           {"command_line.txt": b"-jar old.jar\n"})
         self.assertEqual(run.status, 0, run.out + run.err)
         self.assertEqual(run.starts, [
-            (OWN + r"\bin", run.work, quoted(OWN + r"\bin\javaw.exe") + " -jar old.jar\n"),
+            (OWN + r"\bin", run.work, quoted(OWN + r"\bin\javaw.exe") + " -jar old.jar"),
             (new_home + r"\bin", run.work,
              quoted(new_home + r"\bin\javaw.exe") + " -jar new.jar --again"),
         ])
-        self.assertEqual(run.out, cycle(OWN + r"\bin\javaw.exe", "-jar old.jar\n") + returned(1) +
+        self.assertEqual(run.out, cycle(OWN + r"\bin\javaw.exe", "-jar old.jar") + returned(1) +
                          cycle(new_home + r"\bin\javaw.exe", "-jar new.jar --again"))
 
     def test_arguments_change_nothing(self):
@@ -324,35 +322,46 @@ class Registry(WholeProgram):
 
 class CommandFile(WholeProgram):
     def test_first_line_as_it_stands(self):
-        line1023 = "a" * 1023
-        # name, file bytes, command text
+        line1022, line1023 = "a" * 1022, "a" * 1023
+        # name, file bytes, command text, arguments as the child's C runtime splits them
         cases = [
-            ("default text and a line break", b"-jar Quorvel.jar --quorvel\n",
-             "-jar Quorvel.jar --quorvel\n"),
+            ("line feed not kept", b"-jar Quorvel.jar\n", "-jar Quorvel.jar",
+             ("-jar", "Quorvel.jar")),
+            ("CR LF not kept", b"-jar Quorvel.jar\r\nsecond\r\n", "-jar Quorvel.jar",
+             ("-jar", "Quorvel.jar")),
+            ("CR CR LF not kept", b"-jar a.jar\r\r\n", "-jar a.jar", ("-jar", "a.jar")),
+            ("blanks and a tab before the line break kept", b"-jar a.jar \t \n",
+             "-jar a.jar \t ", ("-jar", "a.jar")),
             ("text beyond Latin-1 and the Basic Multilingual Plane",
-             "-Dname=é€😀 -jar q.jar\n".encode(), "-Dname=é€😀 -jar q.jar\n"),
-            ("UTF-8 byte-order mark", b"\xef\xbb\xbf-jar b.jar", "-jar b.jar"),
-            ("UTF-16LE byte-order mark", b"\xff\xfe" + "-jar ü.jar\r\n".encode("utf-16-le"),
-             "-jar ü.jar\n"),
-            ("CRLF", b"-jar a.jar\r\nsecond\r\n", "-jar a.jar\n"),
-            ("several lines", b"-jar one.jar\n-jar two.jar\n", "-jar one.jar\n"),
-            ("1023 characters kept", (line1023 + "\n").encode(), line1023),
-            ("longer line cut", (line1023 + "bcd\n").encode(), line1023),
+             "-Dname=é€😀 -jar q.jar\n".encode(), "-Dname=é€😀 -jar q.jar",
+             ("-Dname=é€😀", "-jar", "q.jar")),
+            ("UTF-8 byte-order mark", b"\xef\xbb\xbf-jar b.jar", "-jar b.jar", ("-jar", "b.jar")),
+            ("UTF-16LE byte-order mark, CR LF", b"\xff\xfe" + "-jar ü.jar\r\n".encode("utf-16-le"),
+             "-jar ü.jar", ("-jar", "ü.jar")),
+            ("several lines", b"-jar one.jar\n-jar two.jar\n", "-jar one.jar", ("-jar", "one.jar")),
+            ("1022 characters and a line feed", (line1022 + "\n").encode(), line1022, (line1022,)),
+            ("1023 characters cut before the line feed", (line1023 + "\n").encode(), line1023,
+             (line1023,)),
+            ("longer line cut", (line1023 + "bcd\n").encode(), line1023, (line1023,)),
             ("quotes and blanks handed on", b'-cp "C:\\My Apps\\x.jar"  Main',
-             '-cp "C:\\My Apps\\x.jar"  Main'),
-            ("empty file", b"", DEFAULT_TEXT),
+             '-cp "C:\\My Apps\\x.jar"  Main', ("-cp", "C:\\My Apps\\x.jar", "Main")),
+            ("empty file", b"", DEFAULT_TEXT, ("-jar", "Quorvel.jar", "--quorvel")),
+            ("first line only a line break", b"\n-jar late.jar\n", DEFAULT_TEXT,
+             ("-jar", "Quorvel.jar", "--quorvel")),
             # Each stretch that is no UTF-8 becomes U+FFFD. Microsoft's runtime library does the
             # same: it converts what it reads with MultiByteToWideChar(CP_UTF8, 0, ...). There, a
             # read whose last byte is a continuation byte with no lead byte before it fails
             # instead (EILSEQ): the unreadable-file case.
-            ("bytes that are no UTF-8", b"-Dx=\xc3\x28\xff -jar q", "-Dx=\ufffd(\ufffd -jar q"),
+            ("bytes that are no UTF-8", b"-Dx=\xc3\x28\xff -jar q", "-Dx=\ufffd(\ufffd -jar q",
+             ("-Dx=\ufffd(\ufffd", "-jar", "q")),
         ]
-        for name, data, text in cases:
+        for name, data, text, arguments in cases:
             with self.subTest(name):
                 run = self.launch(both_registered(), files={"command_line.txt": data})
                 self.assertEqual((run.status, run.err), (0, ""))
                 self.assertEqual(run.out, cycle(OWN + r"\bin\javaw.exe", text))
                 self.assert_started(run, OWN + r"\bin", text)
+                self.assertEqual(run.arguments, [arguments])
 
     def test_unreadable_file_gives_the_default(self):
         hold = lambda work: self.hold("command_line.txt", work)
