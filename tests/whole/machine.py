@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 # Every Windows program runs through it, so that all of them start the same way.
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
@@ -111,10 +112,27 @@ class Machine:
         return ([program] if self.native else [WINE_RUN, self.prefix, program]) + list(args)
 
     def run(self, program, args=(), cwd=None, stdin=None, **streams):
+        """Runs a program to its end. What it writes is caught in files, not pipes: Wine's
+        desktop process (explorer.exe), when a program's start brings it up, keeps that
+        program's streams and stays as long as any other program of the prefix runs, so a pipe
+        would not end with the program."""
         if stdin is None:
             streams.setdefault("stdin", subprocess.DEVNULL)
-        return subprocess.run(self.command(program, *args), cwd=cwd, input=stdin,
-                              timeout=DEADLINE, **streams)
+        if streams.pop("capture_output", False):
+            streams.update(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        caught = {name: tempfile.TemporaryFile() for name in ("stdout", "stderr")
+                  if streams.get(name) == subprocess.PIPE}
+        streams.update(caught)
+        try:
+            result = subprocess.run(self.command(program, *args), cwd=cwd, input=stdin,
+                                    timeout=DEADLINE, **streams)
+            for name, file in caught.items():
+                file.seek(0)
+                setattr(result, name, file.read())
+        finally:
+            for file in caught.values():
+                file.close()
+        return result
 
     def host_path(self, windows_path):
         """Where a C:\\ path of the machine lies on this host."""
