@@ -62,8 +62,8 @@ class Machine:
         assert status == 0, self.not_ours("could not start (status %d)" % status)
         self.server = next((pid for pid, locked in self.prefix_servers() if locked), None)
         assert self.server, self.not_ours("is gone")
-        # The first program starts Wine's own processes, which keep its streams: not a pipe
-        # that a later run reads to its end.
+        # The first program starts Wine's own processes under that server, with streams that
+        # nobody reads; the server must still hold the prefix after it.
         self.run("cmd", ["/c", "exit"], check=True, **quiet)
         assert (self.server, True) in self.prefix_servers(), self.not_ours("lost the prefix")
 

@@ -1,9 +1,8 @@
 // A stand-in for javaw.exe. Every start appends one record to starts.log beside the program: its
 // own path, its working directory, its whole command line and then each argument after the
 // program's name as its C runtime splits them (as Java's launcher splits its own, on blanks and
-// tabs only). It then carries out the line of
-// standin.txt (beside the program) for this start, or the last line when there are fewer:
-// commands separated by " ; ", each one of
+// tabs only). It then carries out the line of standin.txt (beside the program) for this start,
+// or the last line when there are fewer: commands separated by " ; ", each one of
 //   exit N             end with status N (a signed decimal)
 //   crash              write through a null pointer
 //   sleep MS           wait

@@ -44,7 +44,8 @@ def emulated_i386():
     command = ["/lib/ld-linux.so.2", "--list-diagnostics"]
     try:
         probe = subprocess.run(command, capture_output=True, text=True, errors="replace")
-        said = "ended with %d and said %r" % (probe.returncode, (probe.stdout + probe.stderr)[-300:])
+        said = "ended with %d and said %r" % (probe.returncode,
+                                              (probe.stdout + probe.stderr)[-300:])
     except OSError as error:
         probe, said = None, "could not start: %s" % error
     found = probe and re.search(r'^uname\.machine="([^"]*)"$', probe.stdout, re.M)
