@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
-# Signs a release with a throwaway CA's code-signing certificate, made here and thrown away
-# after, and checks the signed programs: both verify, a flipped byte fails verification, taking
-# the signature off gives the built program back, the file checks still pass and the signed
-# 64-bit program still supervises its child under Wine. Bad certificates and arguments leave
-# no bundle behind, not even one from an earlier run.
+# Releases the tree as it stands, committed in a scratch clone, signed with throwaway keys made
+# here and thrown away after: a PFX, and a key on a SoftHSM2 token time-stamped by a local RFC
+# 3161 server. Checks the signed programs (both verify with their time stamps, a flipped byte
+# fails, taking the signature off gives the built program back, the file checks pass, the
+# signed 64-bit program supervises its child under Wine), what BUILDINFO says, and that
+# verify-release passes the bundle and fails changed ones. Refusals leave no bundle behind, not
+# even one from an earlier run.
 # Usage: signed_release.sh SOURCE_DIR STANDIN REGSET WINE_PREFIX VERSION
 set -euo pipefail
 source_dir=$1 standin=$2 regset=$3 prefix=$4 version=$5
 work=$(mktemp -d /tmp/quorvel-signed.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+server=
+finish() {
+  [ -z "$server" ] || kill "$server" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap finish EXIT
 cd "$work"
+
+# The tree as it stands, committed in a clone of its own, so that the release has a commit.
+mkdir src
+(cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
+  tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C src
+git -C src init -q
+git -C src add -A
+git -C src -c user.name=test -c user.email=test@invalid commit -qm "release under test"
+commit=$(git -C src rev-parse HEAD)
 
 # name, extended key usage
 certificate() {
@@ -21,6 +37,7 @@ certificate() {
     -extfile "$1.ext" -out "$1.pem" 2>/dev/null
   openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -passout file:password \
     -out "$1.pfx"
+  cat "$1.pem" ca.pem >"$1-chain.pem"
 }
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 \
   -subj "/CN=Quorvel test CA" -addext "basicConstraints=critical,CA:TRUE" \
@@ -28,9 +45,63 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 \
 printf 'correct horse\n' >password
 printf 'wrong\n' >wrong-password
 certificate signer codeSigning
+certificate other codeSigning
 certificate server serverAuth
+certificate tsa critical,timeStamping
 
-release() { "$source_dir/scripts/release" --out "$work/out" "$@"; }
+# The token: the signer's key on a SoftHSM2 token of this test's own.
+export SOFTHSM2_CONF=$work/softhsm2.conf
+mkdir tokens
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/tokens" >"$SOFTHSM2_CONF"
+module=/usr/lib/softhsm/libsofthsm2.so
+printf '2468\n' >pin
+printf '1357\n' >wrong-pin
+softhsm2-util --init-token --free --label quorvel --pin 2468 --so-pin 97531 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in signer.key -out signer.p8
+softhsm2-util --import signer.p8 --token quorvel --label signer --id 01 --pin 2468 >/dev/null
+token_key='pkcs11:token=quorvel;object=signer;type=private'
+
+# Local time stamp servers: one that answers with time stamps, one that answers with something
+# else; each writes its port into a file once it listens.
+printf '%s\n' '[tsa]' 'default_tsa = tsa_config' '[tsa_config]' 'serial = tsa-serial' \
+  'default_policy = 1.2.3.4.1' 'digests = sha256' 'signer_digest = sha256' \
+  'accuracy = secs:1' 'ess_cert_id_chain = no' >tsa.cnf
+echo 01 >tsa-serial
+python3 - "$work" <<'PY' &
+import http.server, os, subprocess, sys, threading
+work = sys.argv[1]
+class Reply(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        if self.server.good:
+            body = subprocess.run(
+                ["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "/dev/stdin",
+                 "-signer", "tsa.pem", "-inkey", "tsa.key", "-chain", "ca.pem"],
+                input=query, capture_output=True, cwd=work, check=True).stdout
+        else:
+            body = b"no time stamp here"
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+for name, good in [("tsa-port", True), ("bad-tsa-port", False)]:
+    httpd = http.server.HTTPServer(("127.0.0.1", 0), Reply)
+    httpd.good = good
+    threading.Thread(target=httpd.serve_forever, daemon=True).start()
+    open(os.path.join(work, name + ".tmp"), "w").write(str(httpd.server_port))
+    os.rename(os.path.join(work, name + ".tmp"), os.path.join(work, name))
+threading.Event().wait()
+PY
+server=$!
+for _ in $(seq 50); do [ -f bad-tsa-port ] || sleep 0.1; done
+tsa=http://127.0.0.1:$(cat tsa-port)/ bad_tsa=http://127.0.0.1:$(cat bad-tsa-port)/
+down_tsa=http://127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')/
+
+release() { src/scripts/release --out "$work/out" "$@"; }
+verify() { src/scripts/verify-release "$@"; }
 failures=0
 # description, shell condition; what the condition printed is shown when it fails
 check() {
@@ -43,33 +114,61 @@ check() {
   fi
 }
 
-# name, arguments, what the message must say
-bad_cases=(
-  "no such PFX|--sign missing.pfx --password-file password|no certificate file to read"
-  "no such password file|--sign signer.pfx --password-file missing|no password file to read"
-  "wrong password|--sign signer.pfx --password-file wrong-password|wrong password"
-  "not a code-signing certificate|--sign server.pfx --password-file password|not for code signing"
-  "time stamp not a URL|--sign signer.pfx --password-file password --timestamp tsa.example|URL"
+pkcs11="--sign $token_key --pkcs11-module $module --certs signer-chain.pem"
+# name, arguments, status, what standard error must say. Each meets a bundle of the same version
+# from an earlier run, which must not survive a refusal.
+cases=(
+  "no such PFX|--sign missing.pfx --password-file password|1|no certificate file to read"
+  "no such password file|--sign signer.pfx --password-file missing|1|no password file to read"
+  "wrong password|--sign signer.pfx --password-file wrong-password|1|wrong password"
+  "not a code-signing certificate|--sign server.pfx --password-file password|1|not for code signing"
+  "time stamp not a URL|--sign signer.pfx --password-file password --timestamp tsa.example|1|URL"
+  "a chain with a PFX|--sign signer.pfx --certs ca.pem --password-file password|1|a PFX holds its own chain"
+  "a token key without a chain|--sign $token_key --pkcs11-module $module --password-file pin|1|needs --certs"
+  "wrong PIN|$pkcs11 --password-file wrong-pin|1|wrong PIN"
+  "a module that does not load|--sign $token_key --pkcs11-module password --certs signer-chain.pem --password-file pin|1|does not load"
+  "a key the token lacks|--sign pkcs11:token=quorvel;object=nobody --pkcs11-module $module --certs signer-chain.pem --password-file pin|1|has no private key"
+  "a chain that is not the key's|--sign $token_key --pkcs11-module $module --certs other-chain.pem --password-file pin|1|is not the one of the key"
+  "time stamp server down|$pkcs11 --password-file pin --timestamp $down_tsa|1|gave no time stamp"
+  "time stamp server answering no time stamp|$pkcs11 --password-file pin --timestamp $bad_tsa|1|no time stamp"
+  "no time stamp at all|--sign signer.pfx --password-file password|0|last only as long as the certificate"
 )
-# Each refusal meets a bundle of the same version from an earlier run, which must not survive it.
-for row in "${bad_cases[@]}"; do
-  IFS='|' read -r name args message <<<"$row"
-  mkdir -p out
-  echo "an earlier run's bundle" >"out/quorvel-launcher-$version.zip"
-  # shellcheck disable=SC2086
-  check "$name: refused with its message, no bundle" \
-    'release $args 2>err; status=$?; cat err; [ "$status" -eq 1 ] && grep -q "$message" err &&
-     [ -z "$(ls out)" ]'
-done
-
-check "signed release" 'release --sign signer.pfx --password-file password'
 bundle=out/quorvel-launcher-$version
+for row in "${cases[@]}"; do
+  IFS='|' read -r name args status message <<<"$row"
+  mkdir -p out
+  echo "an earlier run's bundle" >"$bundle.zip"
+  expect_bundle='[ -z "$(ls out)" ]'
+  [ "$status" -ne 0 ] || expect_bundle='python3 -m zipfile -t "$bundle.zip"'
+  # shellcheck disable=SC2086
+  check "$name: status $status, says so" \
+    'release $args 2>err; actual=$?; cat err; [ "$actual" -eq "$status" ] &&
+     grep -q -- "$message" err && eval "$expect_bundle"'
+done
+echo "a tracked file changed" >>src/README.md
+check "a tree that differs from its commit: refused, names the file" \
+  '! release 2>err; cat err; grep -q "differ from commit ${commit:0:12} in: README.md" err'
+git -C src checkout -q README.md
+
+check "release signed on a token, time-stamped" \
+  'release $pkcs11 --password-file pin --timestamp "$tsa"'
+name=$(basename "$bundle")
+rm -rf "$name"
 [ ! -f "$bundle.zip" ] || python3 -m zipfile -e "$bundle.zip" .
-check "SHA256SUMS match" '(cd "$(basename "$bundle")" && sha256sum --quiet -c SHA256SUMS)'
+check "SHA256SUMS match" '(cd "$name" && sha256sum --quiet -c SHA256SUMS)'
+check "BUILDINFO names the commit, the root, its packages and the programs as built" \
+  'grep -qx "Commit: $commit.\?" "$name/BUILDINFO" &&
+   grep -q "^Build-Root: Debian $(cat /etc/quorvel-root) (" "$name/BUILDINFO" &&
+   grep -q "^ wine32:i386 [0-9]" "$name/BUILDINFO" && ! grep -qi "$(hostname)" "$name/BUILDINFO"'
+check "INSTALL.txt and NOTICES.txt have Windows line ends; NOTICES carry MinGW-w64's" \
+  '[ "$(grep -c $'"'"'\r$'"'"' "$name/INSTALL.txt")" = "$(wc -l <"$name/INSTALL.txt")" ] &&
+   grep -q "MinGW-w64" "$name/NOTICES.txt"'
 for program in launcher64.exe launcher32.exe; do
-  signed=$(basename "$bundle")/$program
+  signed=$name/$program
   bits=${program//[^0-9]/}
-  check "$program verifies" 'osslsigncode verify -CAfile ca.pem -in "$signed" >/dev/null'
+  check "$program verifies, with its time stamp" \
+    'osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "$signed" >out.txt; cat out.txt;
+     grep -q "Timestamp Server Signature verification: ok" out.txt'
   python3 - "$signed" flipped.exe <<'PY'
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -77,15 +176,66 @@ data[len(data) // 3] ^= 0x01
 open(sys.argv[2], "wb").write(data)
 PY
   check "$program with a flipped byte does not verify" \
-    '! osslsigncode verify -CAfile ca.pem -in flipped.exe >/dev/null 2>&1'
-  check "$program without its signature is the built program" \
+    '! osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in flipped.exe >/dev/null 2>&1'
+  check "$program without its signature is the program as built" \
     'osslsigncode remove-signature -in "$signed" -out "unsigned-$program" >/dev/null &&
-     cmp "unsigned-$program" "$source_dir/dist/$program"'
+     grep -q "^ $(sha256sum <"unsigned-$program" | cut -c1-64)  $program" "$name/BUILDINFO"'
   check "$program passes the file checks" \
     'python3 "$source_dir/tests/whole/test_files.py" "$signed" "$bits" "$version"'
 done
 check "signed launcher64.exe starts, restarts and ends under Wine" \
-  'python3 "$source_dir/tests/whole/test_whole.py" "$work/$(basename "$bundle")/launcher64.exe" \
+  'python3 "$source_dir/tests/whole/test_whole.py" "$work/$name/launcher64.exe" \
      "$standin" "$regset" "$prefix" Lifecycle.test_status_protocol'
+
+check "verify-release passes the bundle, naming its signer" \
+  'verify "$bundle.zip" >out.txt; status=$?; cat out.txt; [ $status -eq 0 ] &&
+   grep -q "launcher64.exe: identical.*signed by.*Quorvel test signer" out.txt'
+# A changed program, SHA256SUMS redone to match; a SHA256SUMS that does not match; not a zip; a
+# bundle without BUILDINFO.
+python3 - "$bundle.zip" <<'PY'
+import hashlib, sys, zipfile
+source = zipfile.ZipFile(sys.argv[1])
+def write(out, change):
+    files = {n: source.read(n) for n in source.namelist()}
+    change(files)
+    with zipfile.ZipFile(out, "w") as z:
+        for n, data in files.items():
+            z.writestr(n, data)
+def sums(files):
+    folder = next(iter(files)).split("/")[0]
+    names = [n for n in files if not n.endswith("SHA256SUMS")]
+    files[folder + "/SHA256SUMS"] = "".join(
+        "%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n.split("/")[1])
+        for n in names).encode()
+def swap(files):
+    program = next(n for n in files if n.endswith("launcher32.exe"))
+    data = bytearray(files[program])
+    data[0x400] ^= 0x01
+    files[program] = bytes(data)
+    sums(files)
+def damage(files):
+    program = next(n for n in files if n.endswith("INSTALL.txt"))
+    files[program] += b"\r\n"
+def no_buildinfo(files):
+    del files[next(n for n in files if n.endswith("BUILDINFO"))]
+    sums(files)
+write("swapped.zip", swap)
+write("damaged.zip", damage)
+write("no-buildinfo.zip", no_buildinfo)
+PY
+echo "not a zip" >not-a.zip
+# name, bundle, what the one line says
+bad_bundles=(
+  "a changed program, SHA256SUMS redone|swapped.zip|launcher32.exe: DIFFERS"
+  "SHA256SUMS that does not match|damaged.zip|SHA256SUMS does not match INSTALL.txt"
+  "not a zip|not-a.zip|not a zip archive"
+  "no BUILDINFO|no-buildinfo.zip|has no BUILDINFO"
+)
+for row in "${bad_bundles[@]}"; do
+  IFS='|' read -r name file message <<<"$row"
+  check "verify-release fails $name" \
+    'verify "$file" >out.txt 2>&1; status=$?; cat out.txt; [ $status -ne 0 ] &&
+     grep -q -- "$message" out.txt && [ -z "$(git -C src status --porcelain)" ]'
+done
 echo "$failures check(s) failed"
 [ "$failures" -eq 0 ]
