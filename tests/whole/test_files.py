@@ -153,6 +153,7 @@ class ProgramFile(unittest.TestCase):
             "FileDescription": "Quorvel launcher (%d-bit)" % ARCH,
             "FileVersion": VERSION,
             "InternalName": name,
+            "LegalCopyright": "Copyright (c) 2026 The Quorvel launcher authors",
             "OriginalFilename": name + ".exe",
             "ProductName": "Quorvel launcher",
             "ProductVersion": VERSION,
