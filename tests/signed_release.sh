@@ -187,54 +187,80 @@ check "signed launcher64.exe starts, restarts and ends under Wine" \
   'python3 "$source_dir/tests/whole/test_whole.py" "$work/$name/launcher64.exe" \
      "$standin" "$regset" "$prefix" Lifecycle.test_status_protocol'
 
-check "verify-release passes the bundle, naming its signer" \
+fingerprint=$(openssl x509 -in signer.pem -noout -fingerprint -sha256 | cut -d= -f2)
+check "verify-release passes the bundle, naming its signer and the certificate's fingerprint" \
   'verify "$bundle.zip" >out.txt; status=$?; cat out.txt; [ $status -eq 0 ] &&
-   grep -q "launcher64.exe: identical.*signed by.*Quorvel test signer" out.txt'
-# A changed program, SHA256SUMS redone to match; a SHA256SUMS that does not match; not a zip; a
-# bundle without BUILDINFO.
+   grep -q "launcher64.exe: signed by CN=Quorvel test signer, certificate SHA-256 $fingerprint" \
+     out.txt && grep -q "launcher64.exe (its signature taken off): identical" out.txt'
+# Both programs signed again with another certificate, SHA256SUMS redone: what --signer refuses.
+for program in launcher64.exe launcher32.exe; do
+  osslsigncode remove-signature -in "$name/$program" -out "plain-$program" >/dev/null
+  osslsigncode sign -pkcs12 other.pfx -readpass password -h sha256 -in "plain-$program" \
+    -out "other-$program" >/dev/null
+done
+# A changed program, SHA256SUMS and the SBOM redone to match; the same with the SBOM not redone;
+# the re-signed programs; a SHA256SUMS that does not match; a bundle without BUILDINFO.
 python3 - "$bundle.zip" <<'PY'
-import hashlib, sys, zipfile
+import hashlib, json, sys, zipfile
 source = zipfile.ZipFile(sys.argv[1])
-def write(out, change):
+def write(out, *changes):
     files = {n: source.read(n) for n in source.namelist()}
-    change(files)
+    for change in changes:
+        change(files)
     with zipfile.ZipFile(out, "w") as z:
         for n, data in files.items():
             z.writestr(n, data)
+def named(files, end):
+    return next(n for n in files if n.endswith(end))
 def sums(files):
     folder = next(iter(files)).split("/")[0]
     names = [n for n in files if not n.endswith("SHA256SUMS")]
     files[folder + "/SHA256SUMS"] = "".join(
         "%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n.split("/")[1])
         for n in names).encode()
+def sbom(files):
+    path = named(files, ".cdx.json")
+    document = json.loads(files[path])
+    for component in document["components"]:
+        if component["type"] == "application":
+            data = files[named(files, component["name"])]
+            component["hashes"] = [
+                {"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()},
+                {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
+    files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
 def swap(files):
-    program = next(n for n in files if n.endswith("launcher32.exe"))
+    program = named(files, "launcher32.exe")
     data = bytearray(files[program])
     data[0x400] ^= 0x01
     files[program] = bytes(data)
-    sums(files)
+def resign(files):
+    for program in ["launcher64.exe", "launcher32.exe"]:
+        files[named(files, program)] = open("other-" + program, "rb").read()
 def damage(files):
-    program = next(n for n in files if n.endswith("INSTALL.txt"))
-    files[program] += b"\r\n"
+    files[named(files, "INSTALL.txt")] += b"\r\n"
 def no_buildinfo(files):
-    del files[next(n for n in files if n.endswith("BUILDINFO"))]
-    sums(files)
-write("swapped.zip", swap)
+    del files[named(files, "BUILDINFO")]
+write("swapped.zip", swap, sbom, sums)
+write("stale-sbom.zip", swap, sums)
+write("resigned.zip", resign, sums)
 write("damaged.zip", damage)
-write("no-buildinfo.zip", no_buildinfo)
+write("no-buildinfo.zip", no_buildinfo, sums)
 PY
 echo "not a zip" >not-a.zip
-# name, bundle, what the one line says
+# name, arguments, what the one line says
 bad_bundles=(
-  "a changed program, SHA256SUMS redone|swapped.zip|launcher32.exe: DIFFERS"
+  "a changed program, SHA256SUMS and SBOM redone|swapped.zip|launcher32.exe (its signature taken off): DIFFERS"
+  "an SBOM whose hashes are not the files'|stale-sbom.zip|SBOM's hashes of launcher32.exe are not"
+  "programs signed by another than --signer|--signer signer.pem resigned.zip|launcher64.exe: signed by ANOTHER certificate than --signer names: CN=Quorvel test other"
   "SHA256SUMS that does not match|damaged.zip|SHA256SUMS does not match INSTALL.txt"
   "not a zip|not-a.zip|not a zip archive"
   "no BUILDINFO|no-buildinfo.zip|has no BUILDINFO"
 )
 for row in "${bad_bundles[@]}"; do
-  IFS='|' read -r name file message <<<"$row"
+  IFS='|' read -r name args message <<<"$row"
+  # shellcheck disable=SC2086
   check "verify-release fails $name" \
-    'verify "$file" >out.txt 2>&1; status=$?; cat out.txt; [ $status -ne 0 ] &&
+    'verify $args >out.txt 2>&1; status=$?; cat out.txt; [ $status -ne 0 ] &&
      grep -q -- "$message" out.txt && [ -z "$(git -C src status --porcelain)" ]'
 done
 echo "$failures check(s) failed"
