@@ -188,27 +188,44 @@ check "signed launcher64.exe starts, restarts and ends under Wine" \
      "$standin" "$regset" "$prefix" Lifecycle.test_status_protocol'
 
 fingerprint=$(openssl x509 -in signer.pem -noout -fingerprint -sha256 | cut -d= -f2)
-check "verify-release passes the bundle, naming its signer and the certificate's fingerprint" \
+check "verify-release passes the bundle, naming its signer, its fingerprint and its time stamp" \
   'verify "$bundle.zip" >out.txt; status=$?; cat out.txt; [ $status -eq 0 ] &&
-   grep -q "launcher64.exe: signed by CN=Quorvel test signer, certificate SHA-256 $fingerprint" \
-     out.txt && grep -q "launcher64.exe (its signature taken off): identical" out.txt'
+   grep -q "launcher64.exe: signed by CN=Quorvel test signer, certificate SHA-256 $fingerprint; the signature verifies, .*; its time stamp verifies" \
+     out.txt && grep -q "launcher64.exe (its signature taken off): identical" out.txt &&
+   tail -n 1 out.txt | grep -q "^VERIFIED: every file is as commit $commit builds it"'
+cat ca.pem signer.pem >ca-then-signer.pem
+check "verify-release --signer passes the bundle, the signer's certificate found in a chain" \
+  'verify --signer ca-then-signer.pem "$bundle.zip" >out.txt; status=$?; cat out.txt;
+   [ $status -eq 0 ] && grep -q "launcher32.exe: signed by CN=Quorvel test signer, the certificate --signer names" out.txt'
+
 # Both programs signed again with another certificate, SHA256SUMS redone: what --signer refuses.
 for program in launcher64.exe launcher32.exe; do
   osslsigncode remove-signature -in "$name/$program" -out "plain-$program" >/dev/null
   osslsigncode sign -pkcs12 other.pfx -readpass password -h sha256 -in "plain-$program" \
     -out "other-$program" >/dev/null
 done
-# A changed program, SHA256SUMS and the SBOM redone to match; the same with the SBOM not redone;
-# the re-signed programs; a SHA256SUMS that does not match; a bundle without BUILDINFO.
+# A changed launcher32.exe signed with the publisher's own key, as a build of another commit
+# would be: its signature verifies, and only the rebuild tells.
+python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x400] ^= 1
+open(sys.argv[2], "wb").write(d)' plain-launcher32.exe changed-launcher32.exe
+osslsigncode sign -pkcs12 signer.pfx -readpass password -h sha256 -in changed-launcher32.exe \
+  -out signed-changed-launcher32.exe >/dev/null
+# Bundles made from the genuine one, each self-consistent (SHA256SUMS, and the SBOM where its
+# hashes would tell, redone): a changed program; the same with the SBOM not redone; programs
+# re-signed by another; a changed signature byte; the signature moved onto a changed program; a
+# certificate table padded with data; an unlisted file; a second, hostile launcher64.exe placed
+# first; the version relabelled; a toolchain version claimed; escape bytes in BUILDINFO; a file
+# past the size bounds; a SHA256SUMS that does not match; no BUILDINFO.
 python3 - "$bundle.zip" <<'PY'
-import hashlib, json, sys, zipfile
+import hashlib, json, re, struct, sys, warnings, zipfile
+warnings.simplefilter("ignore")  # the duplicate entry is meant
 source = zipfile.ZipFile(sys.argv[1])
-def write(out, *changes):
+def write(out, *changes, first=()):
     files = {n: source.read(n) for n in source.namelist()}
     for change in changes:
-        change(files)
-    with zipfile.ZipFile(out, "w") as z:
-        for n, data in files.items():
+        files = change(files) or files
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        for n, data in list(first) + list(files.items()):
             z.writestr(n, data)
 def named(files, end):
     return next(n for n in files if n.endswith(end))
@@ -229,39 +246,108 @@ def sbom(files):
                 {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
     files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
 def swap(files):
-    program = named(files, "launcher32.exe")
-    data = bytearray(files[program])
-    data[0x400] ^= 0x01
-    files[program] = bytes(data)
+    files[named(files, "launcher32.exe")] = open("signed-changed-launcher32.exe", "rb").read()
 def resign(files):
     for program in ["launcher64.exe", "launcher32.exe"]:
         files[named(files, program)] = open("other-" + program, "rb").read()
+def table(data):
+    """Where the certificate table's directory entry is, and the table's offset and size."""
+    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    entry = header + (112 if struct.unpack_from("<H", data, header)[0] == 0x20B else 96) + 32
+    return (entry,) + struct.unpack_from("<II", data, entry)
+def flip_signature(files):
+    # A byte of the signer's RSA signature value: its 256 bytes follow the first algorithm
+    # after the signed attributes' message digest.
+    program = named(files, "launcher64.exe")
+    data = bytearray(files[program])
+    digest = data.index(bytes.fromhex("06092a864886f70d010904"), table(data)[1])
+    algorithm = data.index(bytes.fromhex("06092a864886f70d0101"), digest)
+    value = data.index(b"\x04\x82\x01\x00", algorithm) + 4
+    data[value + 100] ^= 0x01
+    files[program] = bytes(data)
+def move_signature(files):
+    program = named(files, "launcher64.exe")
+    signed = files[program]
+    _, offset, size = table(signed)
+    data = bytearray(open("plain-launcher64.exe", "rb").read())
+    data[0x400] ^= 0x01
+    data += b"\0" * (-len(data) % 8)
+    struct.pack_into("<II", data, table(data)[0], len(data), size)
+    files[program] = bytes(data + signed[offset:offset + size])
+def pad_table(files):
+    program = named(files, "launcher64.exe")
+    data = bytearray(files[program])
+    entry, offset, size = table(data)
+    hidden = b"-javaagent:evil!"
+    struct.pack_into("<I", data, offset, struct.unpack_from("<I", data, offset)[0] + len(hidden))
+    struct.pack_into("<II", data, entry, offset, size + len(hidden))
+    files[program] = bytes(data + hidden)
+def unlisted(files):
+    folder = next(iter(files)).split("/")[0]
+    files[folder + "/command_line.txt"] = b"-javaagent:\\\\evil\\a.jar -jar Quorvel.jar\r\n"
+def relabel(files):
+    old, new = "quorvel-launcher-1.0.0", "quorvel-launcher-9.9.9"
+    relabelled = {}
+    for n, data in files.items():
+        if not n.endswith(".exe"):
+            data = data.replace(b"1.0.0", b"9.9.9")
+        relabelled[n.replace(old, new)] = data
+    return relabelled
+def claim(files):
+    buildinfo = named(files, "BUILDINFO")
+    files[buildinfo] = re.sub(rb"\n make:amd64 [^\r]*", b"\n make:amd64 4.3-4.1+x", files[buildinfo])
+def escapes(files):
+    buildinfo = named(files, "BUILDINFO")
+    files[buildinfo] = files[buildinfo].replace(
+        b"Source: quorvel-launcher", b"Source: quorvel-launcher\x1b[2J\x1b[Hidentical")
+def huge(files):
+    files[named(files, "INSTALL.txt")] = bytes(100 << 20)
 def damage(files):
     files[named(files, "INSTALL.txt")] += b"\r\n"
 def no_buildinfo(files):
     del files[named(files, "BUILDINFO")]
 write("swapped.zip", swap, sbom, sums)
 write("stale-sbom.zip", swap, sums)
-write("resigned.zip", resign, sums)
+write("resigned.zip", resign, sbom, sums)
+write("flipped-signature.zip", flip_signature, sbom, sums)
+write("moved-signature.zip", move_signature, sbom, sums)
+write("padded-table.zip", pad_table, sbom, sums)
+write("unlisted.zip", unlisted, sums)
+write("duplicate.zip", sums,
+      first=[(named(source.namelist(), "launcher32.exe"), b"MZ hostile")])
+write("relabelled.zip", relabel, sums)
+write("claimed-toolchain.zip", swap, sbom, claim, sums)
+write("escapes.zip", escapes, sums)
+write("huge.zip", huge, sums)
 write("damaged.zip", damage)
 write("no-buildinfo.zip", no_buildinfo, sums)
 PY
 echo "not a zip" >not-a.zip
-# name, arguments, what the one line says
+# name, arguments, status, what the last line says
 bad_bundles=(
-  "a changed program, SHA256SUMS and SBOM redone|swapped.zip|launcher32.exe (its signature taken off): DIFFERS"
-  "an SBOM whose hashes are not the files'|stale-sbom.zip|SBOM's hashes of launcher32.exe are not"
-  "programs signed by another than --signer|--signer signer.pem resigned.zip|launcher64.exe: signed by ANOTHER certificate than --signer names: CN=Quorvel test other"
-  "SHA256SUMS that does not match|damaged.zip|SHA256SUMS does not match INSTALL.txt"
-  "not a zip|not-a.zip|not a zip archive"
-  "no BUILDINFO|no-buildinfo.zip|has no BUILDINFO"
+  "a changed program signed with the publisher's key, SHA256SUMS and SBOM redone|swapped.zip|1|DIFFERS: launcher32.exe"
+  "an SBOM whose hashes are not the files'|stale-sbom.zip|1|REFUSED: the SBOM's hashes of launcher32.exe are not"
+  "programs signed by another than --signer|--signer signer-chain.pem resigned.zip|1|REFUSED: launcher64.exe is signed by ANOTHER certificate than --signer names: CN=Quorvel test other"
+  "a changed signature byte|flipped-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify"
+  "a signature moved onto a changed program|--signer signer.pem moved-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify: the file is not the one signed"
+  "a certificate table padded with data|padded-table.zip|1|REFUSED: launcher64.exe's certificate table holds .* bytes after its signature"
+  "a file that is not one of the bundle's|unlisted.zip|1|REFUSED: quorvel-launcher-$version/command_line.txt is not one of the bundle's files"
+  "a program that stands twice|duplicate.zip|1|REFUSED: quorvel-launcher-$version/launcher32.exe stands twice"
+  "a relabelled version|relabelled.zip|1|REFUSED: the bundle is version 9.9.9, but commit $commit is version $version"
+  "a toolchain version claimed|claimed-toolchain.zip|3|INCONCLUSIVE: .*make:amd64 4.3-4.1+x"
+  "escape bytes in BUILDINFO|escapes.zip|1|REFUSED: BUILDINFO line 2 holds control characters: Source: quorvel-launcher\\\\x1b\\[2J"
+  "a file past the bounds|huge.zip|1|REFUSED: the zip's files would take 100 MiB unpacked"
+  "SHA256SUMS that does not match|damaged.zip|1|REFUSED: SHA256SUMS does not match INSTALL.txt"
+  "not a zip|not-a.zip|1|REFUSED: .* is not a zip archive"
+  "no BUILDINFO|no-buildinfo.zip|1|REFUSED: the bundle has no BUILDINFO"
 )
 for row in "${bad_bundles[@]}"; do
-  IFS='|' read -r name args message <<<"$row"
+  IFS='|' read -r name args status message <<<"$row"
   # shellcheck disable=SC2086
-  check "verify-release fails $name" \
-    'verify $args >out.txt 2>&1; status=$?; cat out.txt; [ $status -ne 0 ] &&
-     grep -q -- "$message" out.txt && [ -z "$(git -C src status --porcelain)" ]'
+  check "verify-release: $name" \
+    'verify $args >out.txt 2>&1; actual=$?; cat out.txt; [ $actual -eq "$status" ] &&
+     tail -n 1 out.txt | grep -q -- "^$message" && ! grep -q $'"'"'\e'"'"' out.txt &&
+     [ -z "$(git -C src status --porcelain)" ]'
 done
 echo "$failures check(s) failed"
 [ "$failures" -eq 0 ]
