@@ -23,7 +23,8 @@ SIGNED_DATA = "1.2.840.113549.1.7.2"
 # The unsigned attributes a signature may carry: time stamps (Authenticode's and RFC 3161's).
 TIME_STAMPS = {"1.2.840.113549.1.9.6", "1.3.6.1.4.1.311.3.3.1"}
 NESTED = "1.3.6.1.4.1.311.2.4.1"
-TRUSTED = os.environ.get("SSL_CERT_FILE", "/etc/ssl/certs/ca-certificates.crt")
+# Debian's list of certificate authorities, as the root holds it.
+TRUSTED = "/etc/ssl/certs/ca-certificates.crt"
 
 
 def oid(text):
@@ -224,8 +225,8 @@ def check(folder, stage, program, publisher):
         who = "%s, the certificate --signer names (SHA-256 %s)" % (subject(certificate), colons)
     return "%s: signed by %s; the signature verifies, %s; %s" % (
         program, who,
-        "its chain reaching an authority this machine trusts" if trusted else
-        "its chain reaching no authority this machine trusts",
+        "its chain reaching a certificate authority Debian trusts" if trusted else
+        "its chain reaching no certificate authority Debian trusts",
         "no time stamp" if not time_stamped else
         "its time stamp verifies" if stamp_verifies else "its time stamp DOES NOT verify"
     ), fingerprint
