@@ -114,7 +114,8 @@ check() {
   fi
 }
 
-pkcs11="--sign $token_key --pkcs11-module $module --certs signer-chain.pem"
+contact=security@quorvel.invalid
+pkcs11="--contact $contact --sign $token_key --pkcs11-module $module --certs signer-chain.pem"
 # name, arguments, status, what standard error must say. Each meets a bundle of the same version
 # from an earlier run, which must not survive a refusal.
 cases=(
@@ -131,7 +132,8 @@ cases=(
   "a chain that is not the key's|--sign $token_key --pkcs11-module $module --certs other-chain.pem --password-file pin|1|is not the one of the key"
   "time stamp server down|$pkcs11 --password-file pin --timestamp $down_tsa|1|gave no time stamp"
   "time stamp server answering no time stamp|$pkcs11 --password-file pin --timestamp $bad_tsa|1|no time stamp"
-  "no time stamp at all|--sign signer.pfx --password-file password|0|last only as long as the certificate"
+  "no time stamp at all|--contact $contact --sign signer.pfx --password-file password|0|last only as long as the certificate"
+  "a signed release without a contact|--sign signer.pfx --password-file password|1|a signed release needs --contact"
 )
 bundle=out/quorvel-launcher-$version
 for row in "${cases[@]}"; do
@@ -198,10 +200,22 @@ for program in launcher64.exe launcher32.exe; do
   osslsigncode sign -pkcs12 other.pfx -readpass password -h sha256 -in "plain-$program" \
     -out "other-$program" >/dev/null
 done
+# A commit beside the tested one whose launcher calls on code of the MinGW-w64 runtime that the
+# SBOM cannot place (made without touching the clone's files).
+printf '%s\n' '#include <sys/time.h>' '#include "launcher/launcher.h"' \
+  'int wmain(int argc, wchar_t** argv) {' '    timeval now;' '    gettimeofday(&now, nullptr);' \
+  '    launch_loop(argc, argv);' '}' >unplaced-main.cpp
+unplaced=$(cd src && export GIT_INDEX_FILE="$work/unplaced-index" && git read-tree HEAD &&
+  blob=$(git hash-object -w ../unplaced-main.cpp) &&
+  git update-index --cacheinfo "100644,$blob,launcher/main.cpp" &&
+  git -c user.name=test -c user.email=test@invalid commit-tree "$(git write-tree)" -p HEAD \
+    -m "calls on what the SBOM cannot place")
 # A changed program, SHA256SUMS and the SBOM redone to match; the same with the SBOM not redone;
-# the re-signed programs; a SHA256SUMS that does not match; a bundle without BUILDINFO.
-python3 - "$bundle.zip" <<'PY'
-import hashlib, json, sys, zipfile
+# the re-signed programs; a SHA256SUMS that does not match; a bundle without BUILDINFO; an SBOM
+# whose SHA-512 at the distribution reference is not the program's; a BUILDINFO naming that
+# commit, SHA256SUMS redone.
+python3 - "$bundle.zip" "$unplaced" <<'PY'
+import hashlib, json, re, sys, zipfile
 source = zipfile.ZipFile(sys.argv[1])
 def write(out, *changes):
     files = {n: source.read(n) for n in source.namelist()}
@@ -227,6 +241,8 @@ def sbom(files):
             component["hashes"] = [
                 {"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()},
                 {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
+            for reference in component["externalReferences"]:
+                reference["hashes"] = component["hashes"]
     files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
 def swap(files):
     program = named(files, "launcher32.exe")
@@ -240,11 +256,22 @@ def damage(files):
     files[named(files, "INSTALL.txt")] += b"\r\n"
 def no_buildinfo(files):
     del files[named(files, "BUILDINFO")]
+def stale_reference(files):
+    path = named(files, ".cdx.json")
+    document = json.loads(files[path])
+    hashes = document["components"][0]["externalReferences"][0]["hashes"]
+    hashes[1]["content"] = hashlib.sha512(b"another file").hexdigest()
+    files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
+def unplaced_commit(files):
+    path = named(files, "BUILDINFO")
+    files[path] = re.sub(rb"Commit: \w+", b"Commit: " + sys.argv[2].encode(), files[path])
 write("swapped.zip", swap, sbom, sums)
 write("stale-sbom.zip", swap, sums)
 write("resigned.zip", resign, sums)
 write("damaged.zip", damage)
 write("no-buildinfo.zip", no_buildinfo, sums)
+write("stale-reference.zip", stale_reference, sums)
+write("unplaced.zip", unplaced_commit, sums)
 PY
 echo "not a zip" >not-a.zip
 # name, arguments, what the one line says
@@ -255,6 +282,8 @@ bad_bundles=(
   "SHA256SUMS that does not match|damaged.zip|SHA256SUMS does not match INSTALL.txt"
   "not a zip|not-a.zip|not a zip archive"
   "no BUILDINFO|no-buildinfo.zip|has no BUILDINFO"
+  "an SBOM whose distribution SHA-512 is not the file's|stale-reference.zip|SBOM's hashes of launcher64.exe are not"
+  "a rebuild linking what the SBOM cannot place|unplaced.zip|gettimeofday.o), whose source the SBOM cannot place"
 )
 for row in "${bad_bundles[@]}"; do
   IFS='|' read -r name args message <<<"$row"
