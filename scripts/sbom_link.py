@@ -68,8 +68,11 @@ def package_facts(package):
     """What dpkg records of package: its source package and version, maintainer, homepage."""
     fields = ["source:Package", "source:Version", "Maintainer", "Homepage"]
     out = subprocess.run(["dpkg-query", "-W", "-f", "\t".join("${%s}" % f for f in fields),
-                          package], capture_output=True, text=True, check=True).stdout
-    return dict(zip(["source", "source_version", "maintainer", "homepage"], out.split("\t")))
+                          package], capture_output=True, text=True)
+    if out.returncode:
+        raise Unplaced("dpkg has no record of the package %s" % package)
+    return dict(zip(["source", "source_version", "maintainer", "homepage"],
+                    out.stdout.split("\t")))
 
 
 def spdx_of(debian_name):
@@ -114,11 +117,12 @@ def and_of(expressions):
 
 def mingw_source(member):
     """The source path in the MinGW-w64 tree of an archive member or object file."""
-    stem = re.sub(r"^lib(32|64)_lib\w+?_a-", "", os.path.splitext(member)[0])
-    stub = re.fullmatch(r"lib(\w+?)(_def)?(s\d+|h|t)", stem)
-    if stub:
+    compiled = re.fullmatch(r"lib(32|64)_lib\w+?_a-(.+)\.o", member)
+    stub = re.fullmatch(r"lib(\w+?)(_def)?(s\d+|h|t)\.o", member)
+    if not compiled and stub:
         # An import stub, made from the DLL's .def file; no stanza but the default names those.
         return "mingw-w64-crt/lib-common/%s.def" % stub.group(1)
+    stem = compiled.group(2) if compiled else os.path.splitext(member)[0]
     stem = MINGW_OBJECTS.get(stem, stem)
     for folder, names in MINGW_SOURCES.items():
         if stem in names:
@@ -167,8 +171,12 @@ def linked_file(path, members):
     if not reader:
         raise Unplaced("the link map names %s, from the package %s, whose licence the SBOM "
                        "cannot read" % (path, package))
-    with open("/usr/share/doc/%s/copyright" % package, encoding="utf-8") as f:
-        concluded, declared = reader(path, members, f.read())
+    try:
+        with open("/usr/share/doc/%s/copyright" % package, encoding="utf-8") as f:
+            concluded, declared = reader(path, members, f.read())
+    except OSError:
+        raise Unplaced("the package %s, which holds %s, has no copyright file to read"
+                       % (package, path))
     return dict(facts, path=path, members=members, package=package, concluded=concluded,
                 declared=declared)
 
@@ -176,6 +184,8 @@ def linked_file(path, members):
 def imported_dlls(program, target):
     """The DLLs program imports, as its import table names them (lower case: Windows' names
     are not case-sensitive)."""
-    out = subprocess.run([target + "-objdump", "-p", program], capture_output=True, text=True,
-                         check=True).stdout
-    return sorted({name.lower() for name in re.findall(r"^\s*DLL Name: (\S+)$", out, re.M)})
+    out = subprocess.run([target + "-objdump", "-p", program], capture_output=True, text=True)
+    if out.returncode:
+        raise Unplaced("%s-objdump cannot read the imports of %s" % (target, program))
+    return sorted({name.lower() for name in re.findall(r"^\s*DLL Name: (\S+)$", out.stdout,
+                                                         re.M)})
