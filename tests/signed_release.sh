@@ -114,7 +114,8 @@ check() {
   fi
 }
 
-pkcs11="--sign $token_key --pkcs11-module $module --certs signer-chain.pem"
+contact=security@quorvel.invalid
+pkcs11="--contact $contact --sign $token_key --pkcs11-module $module --certs signer-chain.pem"
 # name, arguments, status, what standard error must say. Each meets a bundle of the same version
 # from an earlier run, which must not survive a refusal.
 cases=(
@@ -131,7 +132,8 @@ cases=(
   "a chain that is not the key's|--sign $token_key --pkcs11-module $module --certs other-chain.pem --password-file pin|1|is not the one of the key"
   "time stamp server down|$pkcs11 --password-file pin --timestamp $down_tsa|1|gave no time stamp"
   "time stamp server answering no time stamp|$pkcs11 --password-file pin --timestamp $bad_tsa|1|no time stamp"
-  "no time stamp at all|--sign signer.pfx --password-file password|0|last only as long as the certificate"
+  "no time stamp at all|--contact $contact --sign signer.pfx --password-file password|0|last only as long as the certificate"
+  "a signed release without a contact|--sign signer.pfx --password-file password|1|a signed release needs --contact"
 )
 bundle=out/quorvel-launcher-$version
 for row in "${cases[@]}"; do
@@ -210,13 +212,24 @@ python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x400] 
 open(sys.argv[2], "wb").write(d)' plain-launcher32.exe changed-launcher32.exe
 osslsigncode sign -pkcs12 signer.pfx -readpass password -h sha256 -in changed-launcher32.exe \
   -out signed-changed-launcher32.exe >/dev/null
+# A commit beside the tested one whose launcher calls on code of the MinGW-w64 runtime that the
+# SBOM cannot place (made without touching the clone's files).
+printf '%s\n' '#include <sys/time.h>' '#include "launcher/launcher.h"' \
+  'int wmain(int argc, wchar_t** argv) {' '    timeval now;' '    gettimeofday(&now, nullptr);' \
+  '    launch_loop(argc, argv);' '}' >unplaced-main.cpp
+unplaced=$(cd src && export GIT_INDEX_FILE="$work/unplaced-index" && git read-tree HEAD &&
+  blob=$(git hash-object -w ../unplaced-main.cpp) &&
+  git update-index --cacheinfo "100644,$blob,launcher/main.cpp" &&
+  git -c user.name=test -c user.email=test@invalid commit-tree "$(git write-tree)" -p HEAD \
+    -m "calls on what the SBOM cannot place")
 # Bundles made from the genuine one, each self-consistent (SHA256SUMS, and the SBOM where its
 # hashes would tell, redone): a changed program; the same with the SBOM not redone; programs
 # re-signed by another; a changed signature byte; the signature moved onto a changed program; a
 # certificate table padded with data; an unlisted file; a second, hostile launcher64.exe placed
 # first; the version relabelled; a toolchain version claimed; escape bytes in BUILDINFO; a file
-# past the size bounds; a SHA256SUMS that does not match; no BUILDINFO.
-python3 - "$bundle.zip" <<'PY'
+# past the size bounds; a SHA256SUMS that does not match; no BUILDINFO; an SBOM whose SHA-512 at
+# the distribution reference is not the program's; a BUILDINFO naming the commit above.
+python3 - "$bundle.zip" "$unplaced" <<'PY'
 import hashlib, json, re, struct, sys, warnings, zipfile
 warnings.simplefilter("ignore")  # the duplicate entry is meant
 source = zipfile.ZipFile(sys.argv[1])
@@ -244,6 +257,8 @@ def sbom(files):
             component["hashes"] = [
                 {"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()},
                 {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
+            for reference in component["externalReferences"]:
+                reference["hashes"] = component["hashes"]
     files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
 def swap(files):
     files[named(files, "launcher32.exe")] = open("signed-changed-launcher32.exe", "rb").read()
@@ -306,6 +321,15 @@ def damage(files):
     files[named(files, "INSTALL.txt")] += b"\r\n"
 def no_buildinfo(files):
     del files[named(files, "BUILDINFO")]
+def stale_reference(files):
+    path = named(files, ".cdx.json")
+    document = json.loads(files[path])
+    hashes = document["components"][0]["externalReferences"][0]["hashes"]
+    hashes[1]["content"] = hashlib.sha512(b"another file").hexdigest()
+    files[path] = (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
+def unplaced_commit(files):
+    path = named(files, "BUILDINFO")
+    files[path] = re.sub(rb"Commit: \w+", b"Commit: " + sys.argv[2].encode(), files[path])
 write("swapped.zip", swap, sbom, sums)
 write("stale-sbom.zip", swap, sums)
 write("resigned.zip", resign, sbom, sums)
@@ -321,12 +345,15 @@ write("escapes.zip", escapes, sums)
 write("huge.zip", huge, sums)
 write("damaged.zip", damage)
 write("no-buildinfo.zip", no_buildinfo, sums)
+write("stale-reference.zip", stale_reference, sums)
+write("unplaced.zip", unplaced_commit, sums)
 PY
 echo "not a zip" >not-a.zip
 # name, arguments, status, what the last line says
 bad_bundles=(
   "a changed program signed with the publisher's key, SHA256SUMS and SBOM redone|swapped.zip|1|DIFFERS: launcher32.exe"
   "an SBOM whose hashes are not the files'|stale-sbom.zip|1|REFUSED: the SBOM's hashes of launcher32.exe are not"
+  "an SBOM whose distribution SHA-512 is not the file's|stale-reference.zip|1|REFUSED: the SBOM's hashes of launcher64.exe are not"
   "programs signed by another than --signer|--signer signer-chain.pem resigned.zip|1|REFUSED: launcher64.exe is signed by ANOTHER certificate than --signer names: CN=Quorvel test other"
   "a changed signature byte|flipped-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify"
   "a signature moved onto a changed program|--signer signer.pem moved-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify: the file is not the one signed"
@@ -340,6 +367,7 @@ bad_bundles=(
   "SHA256SUMS that does not match|damaged.zip|1|REFUSED: SHA256SUMS does not match INSTALL.txt"
   "not a zip|not-a.zip|1|REFUSED: .* is not a zip archive"
   "no BUILDINFO|no-buildinfo.zip|1|REFUSED: the bundle has no BUILDINFO"
+  "a rebuild linking what the SBOM cannot place|unplaced.zip|1|REFUSED: .*gettimeofday.o), whose source the SBOM cannot place"
 )
 for row in "${bad_bundles[@]}"; do
   IFS='|' read -r name args status message <<<"$row"
