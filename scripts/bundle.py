@@ -16,6 +16,7 @@ import stat
 import struct
 import sys
 import zipfile
+import zlib
 
 from shown import refuse, shown
 
@@ -36,9 +37,12 @@ def windows_key(name):
 
 
 def check_layout(path, archive):
-    """The entries back to back from the first byte, then the directory, then its end record
-    with no comment: nothing hidden between, before or after them."""
+    """Each entry's local header says what the directory says, and carries nothing else; the
+    entries lie back to back from the first byte, then the directory, then its end record with
+    no comment: nothing hidden between, before or after them. Returns where each entry's data
+    starts."""
     size = os.path.getsize(path)
+    starts = {}
     with open(path, "rb") as f:
         f.seek(size - 22)
         end = f.read(22)
@@ -47,17 +51,29 @@ def check_layout(path, archive):
         directory_size, directory_at = struct.unpack("<II", end[12:20])
         at = 0
         for info in sorted(archive.infolist(), key=lambda i: i.header_offset):
-            f.seek(info.header_offset)
-            local = f.read(30)
-            if info.header_offset != at or local[:4] != b"PK\x03\x04":
+            name = shown(info.orig_filename)
+            if info.header_offset != at or at + 30 > directory_at:
                 refuse("the zip holds bytes outside its entries (at byte %d)" % at)
-            name_length, extra_length = struct.unpack("<HH", local[26:30])
-            at = info.header_offset + 30 + name_length + extra_length + info.compress_size
-            if info.flag_bits & 0x08:
-                refuse("%s is written with a data descriptor, as no release writes it"
-                       % shown(info.filename))
+            f.seek(at)
+            local = f.read(30)
+            (signature, _, flags, method, _, _, crc, compressed, unpacked, name_length,
+             extra_length) = struct.unpack("<IHHHHHIIIHH", local)
+            raw_name = info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+            if signature != 0x04034B50 or f.read(name_length) != raw_name:
+                refuse("the local header of %s is not the directory's entry" % name)
+            if (flags, method, crc, compressed, unpacked) != (
+                    info.flag_bits, info.compress_type, info.CRC, info.compress_size,
+                    info.file_size):
+                refuse("the local header of %s says otherwise than the zip's directory" % name)
+            if extra_length or info.extra or info.comment:
+                refuse("%s carries extra fields or a comment, as no release writes it" % name)
+            if flags & 0x08:
+                refuse("%s is written with a data descriptor, as no release writes it" % name)
+            starts[info.orig_filename] = at + 30 + name_length
+            at = starts[info.orig_filename] + compressed
         if at != directory_at or directory_at + directory_size != size - 22:
             refuse("the zip holds bytes outside its entries (at byte %d)" % at)
+    return starts
 
 
 def check_entries(archive, files):
@@ -70,11 +86,13 @@ def check_entries(archive, files):
     seen = {}
     for info in infos:
         name = info.filename
+        if info.orig_filename != name:
+            refuse("%s holds a NUL" % shown(info.orig_filename))
         if info.is_dir():
             refuse("%s is a folder entry; a bundle holds files only" % shown(name))
         mode = info.external_attr >> 16
-        if (info.create_system == 3 and stat.S_IFMT(mode) not in (0, stat.S_IFREG)) or \
-                info.external_attr & 0x10:
+        # Unix's file type, whichever system the entry says made it: unzip reads it so.
+        if stat.S_IFMT(mode) not in (0, stat.S_IFREG) or info.external_attr & 0x10:
             refuse("%s is not a regular file (a link, a device or a folder)" % shown(name))
         if info.flag_bits & 0x01:
             refuse("%s is encrypted" % shown(name))
@@ -113,12 +131,12 @@ def check_entries(archive, files):
     return folder, version, seen
 
 
-def sums(archive, info, wanted):
-    """SHA256SUMS, read as the release writes it: a line for each of the other files."""
-    if info.file_size > MAX_SUMS:
-        refuse("SHA256SUMS is %d bytes long" % info.file_size)
+def sums(text, wanted):
+    """SHA256SUMS's digests: a line for each of the other files."""
+    if len(text) > MAX_SUMS:
+        refuse("SHA256SUMS is %d bytes long" % len(text))
     listed = {}
-    for line in read(archive, info).decode("ascii", "replace").splitlines():
+    for line in text.decode("ascii", "replace").split("\n")[:-1]:
         match = re.fullmatch(r"([0-9a-f]{64})  (\S+)", line)
         if not match:
             refuse("SHA256SUMS cannot be read: %s" % shown(line))
@@ -134,26 +152,49 @@ def sums(archive, info, wanted):
     return listed
 
 
-def read(archive, info, out=None):
-    """The entry's bytes, never more than its directory says; with OUT, they are written there
-    and only their SHA-256 is returned."""
-    data, digest, left = [], hashlib.sha256(), info.file_size
-    try:
-        with archive.open(info) as entry:
-            while True:
-                chunk = entry.read(min(1 << 20, left + 1))
-                if not chunk:
+def read(path, info, start, out=None):
+    """The entry's bytes, as its compressed stream gives them: exactly as many as the directory
+    says, with its CRC, the stream ending where the entry does. With OUT, they are written
+    there and only their SHA-256 is returned."""
+    data, digest, crc, size = [], hashlib.sha256(), 0, 0
+    name = shown(info.filename)
+
+    def take(chunk):
+        nonlocal crc, size
+        size += len(chunk)
+        if size > info.file_size:
+            refuse("%s unpacks to more than the zip says" % name)
+        crc = zlib.crc32(chunk, crc)
+        if out:
+            out.write(chunk)
+            digest.update(chunk)
+        else:
+            data.append(chunk)
+
+    inflate = zlib.decompressobj(-15) if info.compress_type == zipfile.ZIP_DEFLATED else None
+    with open(path, "rb") as f:
+        f.seek(start)
+        left = info.compress_size
+        try:
+            while left:
+                raw = f.read(min(1 << 20, left))
+                left -= len(raw)
+                if not inflate:
+                    take(raw)
+                    continue
+                if inflate.eof:
                     break
-                left -= len(chunk)
-                if left < 0:
-                    refuse("%s unpacks to more than the zip says" % shown(info.filename))
-                if out:
-                    out.write(chunk)
-                    digest.update(chunk)
-                else:
-                    data.append(chunk)
-    except (zipfile.BadZipFile, OSError, EOFError, ValueError) as e:
-        refuse("%s cannot be unpacked (%s)" % (shown(info.filename), shown(str(e))))
+                take(inflate.decompress(raw, 1 << 20))
+                while inflate.unconsumed_tail:
+                    take(inflate.decompress(inflate.unconsumed_tail, 1 << 20))
+            if inflate:
+                take(inflate.flush())
+        except zlib.error as e:
+            refuse("%s cannot be unpacked (%s)" % (name, e))
+    if inflate and (left or not inflate.eof or inflate.unused_data):
+        refuse("the compressed stream of %s does not end where the entry does" % name)
+    if size != info.file_size or crc != info.CRC:
+        refuse("%s does not unpack to what the zip says (its size or CRC)" % name)
     return digest.hexdigest() if out else b"".join(data)
 
 
@@ -166,14 +207,20 @@ def main():
     except (zipfile.BadZipFile, OSError, ValueError) as e:
         refuse("%s is not a zip archive a release wrote (%s)" % (shown(name), shown(str(e))))
     folder, version, entries = check_entries(archive, files)
-    check_layout(path, archive)
-    listed = sums(archive, entries["SHA256SUMS"], [f for f in entries if f != "SHA256SUMS"])
+    starts = check_layout(path, archive)
+    wanted = [f.replace("VERSION", version) for f in files if f != "SHA256SUMS"]
+    sums_entry = entries["SHA256SUMS"]
+    listed = sums(read(path, sums_entry, starts[sums_entry.orig_filename]), wanted)
     os.makedirs(os.path.join(out, "files"))
     for file, info in entries.items():
         with open(os.path.join(out, "files", file), "wb") as f:
-            digest = read(archive, info, f)
+            digest = read(path, info, starts[info.orig_filename], f)
         if file != "SHA256SUMS" and digest != listed[file]:
             refuse("SHA256SUMS does not match %s: the bundle was changed or damaged" % file)
+    # As the release writes it, to the byte: a line a file, in the bundle's order.
+    if read(path, sums_entry, starts[sums_entry.orig_filename]) != "".join(
+            "%s  %s\n" % (listed[file], file) for file in wanted).encode():
+        refuse("SHA256SUMS is not as a release writes it (a line a file, in the bundle's order)")
     with open(os.path.join(out, "version"), "w") as f:
         f.write(version + "\n")
 

@@ -137,13 +137,22 @@ def signer_of(program, signature):
                     refuse("the signature of %s carries an unsigned attribute %s, which no"
                            " release adds" % (program, name))
                 time_stamped = True
-        every = [der.raw(c) for c in der.children(certificates)]
+        every, found, serials = [], None, set()
         for certificate in der.children(certificates):
+            every.append(der.raw(certificate))
             tbs = der.children(der.children(certificate)[0])
             if tbs[0][0] == 0xA0:
                 tbs = tbs[1:]  # the version
+            # OpenSSL finds the signer by serial and by issuer compared loosely (case, blanks):
+            # with one certificate a serial, it can find no other than this finds.
+            if der.raw(tbs[0]) in serials:
+                refuse("the signature of %s holds two certificates with one serial number"
+                       % program)
+            serials.add(der.raw(tbs[0]))
             if (der.raw(tbs[2]), der.raw(tbs[0])) == wanted:
-                return der.raw(certificate), every, time_stamped
+                found = der.raw(certificate)
+        if found:
+            return found, every, time_stamped
     except (ValueError, IndexError, StopIteration):
         refuse("the signature of %s cannot be read" % program)
     refuse("the signature of %s names a signer it does not hold" % program)
@@ -170,16 +179,19 @@ def certificates_in(path):
     data = open(path, "rb").read(1 << 20)
     blocks = re.findall(rb"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", data,
                         re.S)
-    if blocks:
-        return [base64.b64decode(b"".join(b.split())) for b in blocks]
-    return [data] if data[:1] == b"\x30" else []
+    try:
+        return [base64.b64decode(b"".join(b.split()), validate=True) for b in blocks] or (
+            [data] if data[:1] == b"\x30" else [])
+    except ValueError:
+        return []
 
 
-def osslsigncode_verify(path, trusted):
-    """osslsigncode's verdicts on the signature and on its time stamp, with TRUSTED as the
-    authorities."""
-    run = subprocess.run(["osslsigncode", "verify", "-CAfile", trusted, "-TSA-CAfile", trusted,
-                          "-in", path], capture_output=True, text=True, errors="replace")
+def osslsigncode_verify(path, trusted, stamps, leaf):
+    """osslsigncode's verdicts on the signature, whose signer must be LEAF (a SHA-256), with
+    TRUSTED as the authorities, and on its time stamp, with STAMPS as the authorities."""
+    run = subprocess.run(["osslsigncode", "verify", "-CAfile", trusted, "-TSA-CAfile", stamps,
+                          "-require-leaf-hash", "sha256:" + leaf, "-in", path],
+                         capture_output=True, text=True, errors="replace")
     out = run.stdout + run.stderr
     verifies = run.returncode == 0 and "\nSignature verification: ok" in "\n" + out
     stamp = re.search(r"^Timestamp Server Signature verification: (\w+)", out, re.M)
@@ -188,6 +200,14 @@ def osslsigncode_verify(path, trusted):
         (shown(line.split(":")[-1].strip() or line) for line in out.splitlines()
          if "error" in line.lower()), "osslsigncode says it fails")
     return verifies, stamp and stamp.group(1) == "ok", why
+
+
+def authorities(stage, name, certificates):
+    """A file of CERTIFICATES and Debian's authorities, for osslsigncode."""
+    path = os.path.join(stage, name)
+    with open(path, "w") as f:
+        f.write(pem(certificates) + open(TRUSTED).read())
+    return path
 
 
 def subject(certificate):
@@ -211,16 +231,18 @@ def check(folder, stage, program, publisher):
     if publisher is not None and certificate not in publisher:
         refuse("%s is signed by ANOTHER certificate than --signer names: %s" % (program, who))
     # The signature's own certificates as authorities: this checks the signature itself;
-    # whom to trust is --signer's to say, and the machine's authorities are named apart.
-    own = os.path.join(stage, program + ".certificates.pem")
-    with open(own, "w") as f:
-        f.write(pem(every + (publisher or [])))
-        if os.path.exists(TRUSTED):
-            f.write(open(TRUSTED).read())
-    verifies, stamp_verifies, why = osslsigncode_verify(path, own)
+    # whom to trust is --signer's to say, and Debian's authorities are named apart. A time
+    # stamp is trusted only as Debian's authorities or --signer's file vouch for it: anyone
+    # can add one to a signature.
+    own = authorities(stage, program + ".own.pem", every + (publisher or []))
+    vouched = authorities(stage, program + ".vouched.pem", publisher or [])
+    verifies, stamp_verifies, why = osslsigncode_verify(path, own, vouched, fingerprint)
     if not verifies:
         refuse("the signature of %s does not verify: %s" % (program, why))
-    trusted = os.path.exists(TRUSTED) and osslsigncode_verify(path, TRUSTED)[0]
+    trusted = osslsigncode_verify(path, TRUSTED, TRUSTED, fingerprint)[0]
+    if time_stamped and not stamp_verifies and publisher is not None:
+        refuse("the time stamp of %s verifies against neither Debian's certificate authorities"
+               " nor those of the --signer file" % program)
     if publisher is not None:
         who = "%s, the certificate --signer names (SHA-256 %s)" % (subject(certificate), colons)
     return "%s: signed by %s; the signature verifies, %s; %s" % (
@@ -228,7 +250,8 @@ def check(folder, stage, program, publisher):
         "its chain reaching a certificate authority Debian trusts" if trusted else
         "its chain reaching no certificate authority Debian trusts",
         "no time stamp" if not time_stamped else
-        "its time stamp verifies" if stamp_verifies else "its time stamp DOES NOT verify"
+        "its time stamp verifies" if stamp_verifies else
+        "its time stamp DOES NOT verify against Debian's certificate authorities"
     ), fingerprint
 
 
