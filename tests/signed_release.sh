@@ -348,23 +348,24 @@ PY
 echo "not a zip" >not-a.zip
 # name, arguments, status, what the last line says
 bad_bundles=(
-  "a changed program signed with the publisher's key, SHA256SUMS and SBOM redone|swapped.zip|1|DIFFERS: launcher32.exe"
-  "an SBOM whose hashes are not the files'|stale-sbom.zip|1|REFUSED: the SBOM's hashes of launcher32.exe are not"
-  "an SBOM whose distribution SHA-512 is not the file's|stale-reference.zip|1|REFUSED: the SBOM's hashes of launcher64.exe are not"
+  "a changed program signed with the publisher's key, SHA256SUMS and SBOM redone|--signer ca-then-signer.pem swapped.zip|1|DIFFERS: launcher32.exe"
+  "an SBOM whose hashes are not the files'|--signer ca-then-signer.pem stale-sbom.zip|1|REFUSED: the SBOM's hashes of launcher32.exe are not"
+  "an SBOM whose distribution SHA-512 is not the file's|--signer ca-then-signer.pem stale-reference.zip|1|REFUSED: the SBOM's hashes of launcher64.exe are not"
   "programs signed by another than --signer|--signer signer-chain.pem resigned.zip|1|REFUSED: launcher64.exe is signed by ANOTHER certificate than --signer names: CN=Quorvel test other"
+  "a time stamp that no authority Debian or the user names vouches for|$bundle.zip|1|REFUSED: the time stamp of launcher64.exe verifies against neither"
   "a changed signature byte|flipped-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify"
   "a signature moved onto a changed program|--signer signer.pem moved-signature.zip|1|REFUSED: the signature of launcher64.exe does not verify: the file is not the one signed"
   "a certificate table padded with data|padded-table.zip|1|REFUSED: launcher64.exe's certificate table holds .* bytes after its signature"
   "a file that is not one of the bundle's|unlisted.zip|1|REFUSED: quorvel-launcher-$version/command_line.txt is not one of the bundle's files"
   "a program that stands twice|duplicate.zip|1|REFUSED: quorvel-launcher-$version/launcher32.exe stands twice"
-  "a relabelled version|relabelled.zip|1|REFUSED: the bundle is version 9.9.9, but commit $commit is version $version"
-  "a toolchain version claimed|claimed-toolchain.zip|3|INCONCLUSIVE: .*make:amd64 4.3-4.1+x"
+  "a relabelled version|--signer ca-then-signer.pem relabelled.zip|1|REFUSED: the bundle is version 9.9.9, but commit $commit is version $version"
+  "a toolchain version claimed|--signer ca-then-signer.pem claimed-toolchain.zip|3|INCONCLUSIVE: .*make:amd64 4.3-4.1+x"
   "escape bytes in BUILDINFO|escapes.zip|1|REFUSED: BUILDINFO line 2 holds control characters: Source: quorvel-launcher\\\\x1b\\[2J"
   "a file past the bounds|huge.zip|1|REFUSED: the zip's files would take 100 MiB unpacked"
   "SHA256SUMS that does not match|damaged.zip|1|REFUSED: SHA256SUMS does not match INSTALL.txt"
   "not a zip|not-a.zip|1|REFUSED: .* is not a zip archive"
   "no BUILDINFO|no-buildinfo.zip|1|REFUSED: the bundle has no BUILDINFO"
-  "a rebuild linking what the SBOM cannot place|unplaced.zip|1|REFUSED: .*gettimeofday.o), whose source the SBOM cannot place"
+  "a rebuild linking what the SBOM cannot place|--signer ca-then-signer.pem unplaced.zip|1|REFUSED: .*gettimeofday.o), whose source the SBOM cannot place"
 )
 for row in "${bad_bundles[@]}"; do
   IFS='|' read -r name args status message <<<"$row"
