@@ -78,7 +78,8 @@ def check_layout(path, archive):
 
 def check_entries(archive, files):
     """The one folder and its version, each entry a regular file once, named as Windows can
-    name it and as the bundle's files are named; returns the folder and the version."""
+    name it and as the bundle's files are named; returns the version, the bundle's files' names
+    and their entries."""
     infos = archive.infolist()
     if len(infos) > MAX_ENTRIES:
         refuse("the zip has %d entries; a bundle has %d" % (len(infos), len(files)))
@@ -128,13 +129,11 @@ def check_entries(archive, files):
     total = sum(info.file_size for info in infos)
     if total > MAX_UNPACKED:
         refuse("the zip's files would take %d MiB unpacked; a bundle takes a few" % (total >> 20))
-    return folder, version, seen
+    return version, wanted, seen
 
 
 def sums(text, wanted):
     """SHA256SUMS's digests: a line for each of the other files."""
-    if len(text) > MAX_SUMS:
-        refuse("SHA256SUMS is %d bytes long" % len(text))
     listed = {}
     for line in text.decode("ascii", "replace").split("\n")[:-1]:
         match = re.fullmatch(r"([0-9a-f]{64})  (\S+)", line)
@@ -206,11 +205,14 @@ def main():
         archive = zipfile.ZipFile(path)
     except (zipfile.BadZipFile, OSError, ValueError) as e:
         refuse("%s is not a zip archive a release wrote (%s)" % (shown(name), shown(str(e))))
-    folder, version, entries = check_entries(archive, files)
+    version, wanted, entries = check_entries(archive, files)
     starts = check_layout(path, archive)
-    wanted = [f.replace("VERSION", version) for f in files if f != "SHA256SUMS"]
+    wanted.remove("SHA256SUMS")
     sums_entry = entries["SHA256SUMS"]
-    listed = sums(read(path, sums_entry, starts[sums_entry.orig_filename]), wanted)
+    if sums_entry.file_size > MAX_SUMS:
+        refuse("SHA256SUMS is %d bytes long" % sums_entry.file_size)
+    sums_text = read(path, sums_entry, starts[sums_entry.orig_filename])
+    listed = sums(sums_text, wanted)
     os.makedirs(os.path.join(out, "files"))
     for file, info in entries.items():
         with open(os.path.join(out, "files", file), "wb") as f:
@@ -218,7 +220,7 @@ def main():
         if file != "SHA256SUMS" and digest != listed[file]:
             refuse("SHA256SUMS does not match %s: the bundle was changed or damaged" % file)
     # As the release writes it, to the byte: a line a file, in the bundle's order.
-    if read(path, sums_entry, starts[sums_entry.orig_filename]) != "".join(
+    if sums_text != "".join(
             "%s  %s\n" % (listed[file], file) for file in wanted).encode():
         refuse("SHA256SUMS is not as a release writes it (a line a file, in the bundle's order)")
     with open(os.path.join(out, "version"), "w") as f:

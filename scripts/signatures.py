@@ -227,7 +227,8 @@ def check(folder, stage, program, publisher):
     certificate, every, time_stamped = signer_of(program, signature)
     fingerprint = hashlib.sha256(certificate).hexdigest()
     colons = ":".join(re.findall("..", fingerprint.upper()))
-    who = "%s, certificate SHA-256 %s" % (subject(certificate), colons)
+    name = subject(certificate)
+    who = "%s, certificate SHA-256 %s" % (name, colons)
     if publisher is not None and certificate not in publisher:
         refuse("%s is signed by ANOTHER certificate than --signer names: %s" % (program, who))
     # The signature's own certificates as authorities: this checks the signature itself;
@@ -239,13 +240,13 @@ def check(folder, stage, program, publisher):
     verifies, stamp_verifies, why = osslsigncode_verify(path, own, vouched, fingerprint)
     if not verifies:
         refuse("the signature of %s does not verify: %s" % (program, why))
-    trusted = osslsigncode_verify(path, TRUSTED, TRUSTED, fingerprint)[0]
     # What does not verify is bytes anyone may have put there, as padding would be.
     if time_stamped and not stamp_verifies:
         refuse("the time stamp of %s verifies against neither Debian's certificate authorities"
                " nor a --signer file's certificates" % program)
+    trusted = osslsigncode_verify(path, TRUSTED, TRUSTED, fingerprint)[0]
     if publisher is not None:
-        who = "%s, the certificate --signer names (SHA-256 %s)" % (subject(certificate), colons)
+        who = "%s, the certificate --signer names (SHA-256 %s)" % (name, colons)
     return "%s: signed by %s; the signature verifies, %s; %s" % (
         program, who,
         "its chain reaching a certificate authority Debian trusts" if trusted else
